@@ -1,0 +1,50 @@
+#include "cli/TreeCommand.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/CliCommon.h"
+#include "engine/image/ImageProject.h"
+#include "platform/Text.h"
+
+namespace velk::cli {
+namespace {
+
+void printFolder(const FolderNode& folder, int depth) {
+    for (const FileItem* item = folder.firstChild; item; item = item->next) {
+        std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+        std::string joliet = platform::toUtf8(item->jolietName);
+        std::string iso = item->isoName;
+        platform::upperAsciiInPlace(iso);
+        if (item->folder) {
+            std::printf("%s%s/  [iso %s, joliet %s]\n", indent.c_str(), joliet.c_str(),
+                        iso.c_str(), joliet.c_str());
+            printFolder(*item->folder, depth + 1);
+        } else {
+            std::printf("%s%s  [iso %s, joliet %s, %llu bytes]\n", indent.c_str(), joliet.c_str(),
+                        iso.c_str(), joliet.c_str(), static_cast<unsigned long long>(item->size));
+        }
+    }
+}
+
+}  // namespace
+
+void addTreeCommand(CLI::App& app) {
+    auto paths = std::make_shared<std::vector<std::string>>();
+    auto longNames = std::make_shared<bool>(false);
+    CLI::App* command = app.add_subcommand("tree", "Show the disc tree that files and folders would make");
+    command->add_option("PATH", *paths, "Files and folders to add")->required();
+    command->add_flag("--long-names", *longNames, "ISO names are the long names (up to 98 characters)");
+    command->callback([paths, longNames] {
+        BurnEngine engine;
+        engine.ResetProjectEx(*longNames ? 1 : 0, 0);
+        if (!addSourcePaths(engine, *paths, false)) throw CLI::RuntimeError(ExitFailed);
+        const ImageProject& project = engine.project();
+        std::printf("\\  [iso %s]  %d items, %d folders\n", project.root->isoName.c_str(),
+                    engine.GetFileCount(), engine.GetDirectoryCount());
+        printFolder(*project.root, 1);
+    });
+}
+
+}  // namespace velk::cli

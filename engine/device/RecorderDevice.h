@@ -1,0 +1,94 @@
+// The recorder device record: the recorder list, the selected recorder's
+// address and transport, recording options, the last command's sense data
+// and hardware error code, drive-buffer values, the command data buffer and
+// the response areas of the last queries.
+//
+// One thread drives the device at a time (the caller's thread outside jobs,
+// a job thread during one); fields the user interface polls while a job runs
+// are atomic.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "engine/api/EngineTypes.h"
+
+namespace velk {
+
+inline constexpr int MaxRecorders = 26;
+inline constexpr std::size_t DataBufferBytes = 65536;
+inline constexpr std::size_t OpcodeNameWidth = 22;
+
+struct DeviceEntry {
+    char letter = 0;   // '?' when none was found
+    std::uint8_t adapter = 0;
+    std::uint8_t target = 0;
+    std::uint8_t lun = 0;
+    char name[128] = {};
+    char devicePath[64] = {};  // block node of a pass-through drive, e.g. /dev/sr0
+};
+
+struct RecorderDevice {
+    std::uint8_t adapterId = 0;
+    std::uint8_t targetId = 0;
+    std::uint8_t lun = 0;
+    std::uint8_t selectedIndex = 0;
+    std::int32_t initialised = 0;
+    std::uint8_t deviceCount = 0;
+    char driveLetter = 0;
+    int deviceHandle = -1;  // open pass-through node, or -1 when closed
+    std::int32_t closeAfterCommand = 0;
+    char vendorId[9] = {};
+    char productId[17] = {};
+    std::uint8_t cachedDiscType = 0;
+    std::uint8_t lastSense[32] = {};
+    std::atomic<std::uint8_t> eraseState{0};
+    std::int32_t busy = 0;
+    std::int32_t closeDisc = 0;
+    std::int32_t eraseMode = 0;
+    std::int32_t testWrite = 0;
+    std::int32_t performOpc = 0;
+    std::int32_t underrunProtection = 0;
+    std::uint16_t writeSpeed = 0;
+    std::uint16_t readSpeed = 0;
+    std::uint16_t maxReadSpeed = 0;
+    std::uint16_t currentReadSpeed = 0;
+    std::uint16_t maxWriteSpeed = 0;
+    std::uint16_t currentWriteSpeed = 0;
+    std::atomic<std::uint16_t> lastErrorCode{0};
+    std::int32_t suppressErrorCode = 0;
+    std::uint32_t lastOsError = 0;
+    char errorText[256] = {};
+    char16_t errorTextW[256] = {};
+    std::atomic<std::uint32_t> bufferLength{0};
+    std::atomic<std::uint32_t> bufferBlank{0};
+    CompletionCallback eraseCallback = nullptr;
+    alignas(16) std::uint8_t dataBuffer[DataBufferBytes] = {};
+    char opcodeNames[255][30] = {};
+    std::uint8_t diskInfoRequest[24] = {};
+    void* sendAspiCommand = nullptr;
+    std::int32_t sptiMode = 0;
+    std::uint32_t forceAspi = 0;
+    void* eraseContext = nullptr;
+    void* burnContext = nullptr;
+    DeviceEntry entries[MaxRecorders] = {};
+    std::int32_t capabilityFlags[17] = {};
+    std::uint8_t scsiAddress[8] = {};
+    std::uint8_t capabilitiesPage[72] = {};
+    std::uint16_t defaultMaxReadSpeed = 0;
+    std::uint16_t defaultMaxWriteSpeed = 0;
+    std::uint8_t writeParametersPage[72] = {};
+    std::mutex callbackLock;
+};
+
+// Creation: a zero-filled record with a closed handle and the opcode names.
+RecorderDevice* createDevice();
+// Destruction: closes the trace log and the open handle, frees the record.
+void destroyDevice(RecorderDevice* device);
+
+// The opcode names of the trace, each padded with spaces to 22 characters;
+// opcodes without a name are empty.
+void fillOpcodeNames(RecorderDevice& device);
+
+}  // namespace velk

@@ -1,0 +1,17 @@
+// The image side of the engine's surface beyond the source tree: planning,
+// the boot image and the import of a previous session.
+#pragma once
+
+#include <string_view>
+
+#include "engine/image/ImageProject.h"
+
+namespace velk::image {
+
+// Plans the layout; returns the image size in blocks before rounding.
+int PrepareImage(ImageProject& project);
+int SetBootImage(ImageProject& project, const char* path);
+const char* GetBootImage(ImageProject& project);
+int ImportSession(ImageProject& project, int session, std::u16string_view treePath);
+
+}  // namespace velk::image

@@ -1,0 +1,108 @@
+// The image project: the source tree the user assembled (FileItem and
+// FolderNode), the options that decide which file systems are written, the
+// planned layout, the generated header and the fields the jobs share.
+//
+// Items are owned by the project's tables; a FileItem* or FolderNode* handed
+// out by an add operation stays valid until the next reset. Each folder keeps
+// an index of its children's folded Joliet names beside the child list, so the
+// duplicate test and tree-path lookups do not scan long child lists.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/api/EngineTypes.h"
+#include "engine/image/LayoutPlan.h"
+#include "engine/image/UdfPlan.h"
+#include "engine/jobs/JobFields.h"
+#include "platform/Time.h"
+
+namespace velk {
+
+struct RecorderDevice;
+struct FolderNode;
+
+struct FileItem {
+    std::string isoName;        // 8-bit (UTF-8) ISO 9660 name, not upper-cased yet
+    std::u16string jolietName;  // Joliet name; also the UDF name
+    std::u16string sourcePath;  // empty for folders and virtual files
+    platform::SystemTime date;  // last-write time in local time
+    std::uint64_t size = 0;
+    std::uint32_t dataBlock = 0;   // relative to dataStart unless fixedBlock
+    std::uint8_t fixedBlock = 0;   // 1: dataBlock is an absolute disc address
+    std::uint32_t attributes = 0;
+    std::uint8_t isoNameLength = 0;     // bytes of isoName written to ISO records
+    std::uint8_t jolietNameLength = 0;  // UTF-16 units of jolietName
+    std::int32_t wideSource = 0;
+    ChunkDataCallback dataCallback = nullptr;
+    void* callbackContext = nullptr;
+    FileItem* next = nullptr;      // next sibling
+    FolderNode* folder = nullptr;  // the folder this item stands for; null for files
+    std::uint32_t udfEntryBlock = 0;
+
+    bool isFolder() const { return folder != nullptr; }
+};
+
+struct FolderNode {
+    FolderNode* parent = nullptr;  // the root is its own parent
+    std::u16string longName;       // empty for the root
+    std::string isoName;           // at most 15 bytes; "ROOT_DIR" for the root
+    std::uint32_t isoBytes = 0;
+    std::uint32_t jolietBytes = 0;
+    std::uint32_t isoBlock = 0;
+    std::uint32_t jolietBlock = 0;
+    std::uint16_t number = 0;  // path-table record number, 1 for the root
+    std::uint8_t isoNameLength = 0;
+    std::uint8_t longNameLength = 0;
+    FileItem* firstChild = nullptr;
+    FileItem* lastChild = nullptr;
+    std::uint32_t childCount = 0;
+    UdfFolderFields udf;
+    // Folded Joliet name -> first child with that name.
+    std::unordered_map<std::u16string, FileItem*> childIndex;
+};
+
+struct ImageProject {
+    std::vector<std::unique_ptr<FileItem>> itemTable;     // creation order = data order
+    std::vector<std::unique_ptr<FolderNode>> folderTable;  // creation order; [0] is the root
+    std::vector<FolderNode*> pathTableOrder;
+    std::int32_t padBlocks = 0;
+    FolderNode* root = nullptr;
+    char16_t volumeLabelW[33] = {};  // at most 32 units, zero-terminated
+    char volumeLabel[33] = {};       // at most 32 bytes, zero-terminated
+    char systemIdSource[32] = {};
+    std::int32_t replaceExisting = 0;
+    std::int32_t prepared = 0;
+    std::int32_t jolietOn = 1;
+    std::int32_t udfOn = 1;
+    std::int32_t isoOn = 0;
+    std::uint8_t longNameMode = 0;
+    std::int8_t gmtOffset = 0;
+    std::unique_ptr<std::uint8_t[]> headerBuffer;
+    std::uint32_t headerBytes = 0;
+    std::u16string errorFileName;
+    std::string bootImagePath;
+    std::uint32_t bootImageSize = 0;
+    std::atomic<std::int32_t> pendingError{0};
+    std::int32_t roundTo32 = 1;
+    RecorderDevice* device = nullptr;
+    std::mutex lock;  // the project lock: guards the chunk queue
+
+    // Escape sequences of the Joliet descriptor and of the second field.
+    std::uint8_t jolietEscape[3] = {};
+    std::uint8_t secondEscape[3] = {};
+
+    LayoutPlan plan;
+    UdfPlan udf;
+    JobFields jobs;
+
+    std::int32_t itemCount() const { return static_cast<std::int32_t>(itemTable.size()); }
+    std::int32_t folderCount() const { return static_cast<std::int32_t>(folderTable.size()); }
+};
+
+}  // namespace velk

@@ -1,0 +1,126 @@
+#include "engine/image/Names.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/image/ImageProject.h"
+#include "platform/Text.h"
+
+namespace velk {
+namespace {
+
+constexpr std::size_t ShortIsoBytes = 13;   // 8.3 plus room for the dot
+constexpr std::size_t LongIsoBytes = 206;
+constexpr std::size_t FolderIsoBytes = 15;  // a 16-byte zero-terminated field
+constexpr int PathTableRounds = 1000;
+
+std::u16string_view nameOf(const char16_t* field, std::size_t capacity) {
+    std::size_t length = 0;
+    while (length < capacity && field[length] != 0) ++length;
+    return {field, length};
+}
+
+// The first `count` characters of a name, never splitting a surrogate pair.
+std::u16string_view firstCharacters(std::u16string_view name, std::size_t count) {
+    std::size_t units = 0;
+    for (std::size_t chars = 0; chars < count && units < name.size(); ++chars) {
+        bool pair = name[units] >= 0xD800 && name[units] <= 0xDBFF && units + 1 < name.size();
+        units += pair ? 2 : 1;
+    }
+    return name.substr(0, units);
+}
+
+std::u16string upperAscii(std::u16string_view name) {
+    std::u16string result(name);
+    for (char16_t& unit : result) {
+        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - u'a' + u'A');
+    }
+    return result;
+}
+
+std::uint8_t clampLength(std::size_t length) {
+    return static_cast<std::uint8_t>(std::min<std::size_t>(length, 255));
+}
+
+}  // namespace
+
+std::u16string jolietFormOf(const platform::FindData& record) {
+    std::u16string name(nameOf(record.fileName, std::size(record.fileName)));
+    bool folder = (record.attributes & platform::AttrDirectory) != 0;
+    if (!folder && name.find(u'.') == std::u16string::npos) name += u'.';
+    return name;
+}
+
+void assignItemNames(FileItem& item, const platform::FindData& record, bool longNameMode) {
+    std::u16string_view longName = nameOf(record.fileName, std::size(record.fileName));
+    std::u16string_view alternate = nameOf(record.alternateName, std::size(record.alternateName));
+    bool folder = (record.attributes & platform::AttrDirectory) != 0;
+
+    item.jolietName = jolietFormOf(record);
+    item.jolietNameLength = clampLength(item.jolietName.size());
+
+    std::u16string shortForm =
+        upperAscii(alternate.empty() ? firstCharacters(longName, 12) : alternate);
+    // The length counts bytes of the stored UTF-8 name, so a multi-byte
+    // character is never cut when the directory record copies the name.
+    if (longNameMode) {
+        item.isoName = platform::toUtf8(longName, LongIsoBytes);
+    } else {
+        item.isoName = platform::toUtf8(shortForm, ShortIsoBytes);
+    }
+    if (!folder && shortForm.find(u'.') == std::u16string::npos) item.isoName += '.';
+    item.isoNameLength = clampLength(item.isoName.size());
+}
+
+void assignFolderNames(FolderNode& node, const platform::FindData& record) {
+    std::u16string_view longName = nameOf(record.fileName, std::size(record.fileName));
+    std::u16string_view alternate = nameOf(record.alternateName, std::size(record.alternateName));
+
+    node.longName = std::u16string(longName);
+    node.longNameLength = clampLength(longName.size());
+    if (!alternate.empty()) {
+        node.isoName = platform::toUtf8(alternate, FolderIsoBytes);
+    } else {
+        node.isoName = platform::toUtf8(firstCharacters(longName, 13), FolderIsoBytes);
+        if (node.isoName.empty()) node.isoName = "________.___";
+    }
+    platform::upperAsciiInPlace(node.isoName);
+    node.isoNameLength = clampLength(node.isoName.size());
+}
+
+bool orderPathTable(ImageProject& project) {
+    std::vector<FolderNode*>& order = project.pathTableOrder;
+    if (order.size() < 2) {
+        if (!order.empty()) order[0]->number = 1;
+        return true;
+    }
+    for (int round = 1;; ++round) {
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            order[i]->number = static_cast<std::uint16_t>(i + 1);
+        }
+        if (round > PathTableRounds) {
+            std::printf("failed to sort path table\a");
+            std::fflush(stdout);
+            return false;
+        }
+        std::sort(order.begin() + 1, order.end(), [](const FolderNode* a, const FolderNode* b) {
+            if (a->parent->number != b->parent->number) {
+                return a->parent->number < b->parent->number;
+            }
+            return a->longName < b->longName;
+        });
+        bool settled = true;
+        for (std::size_t i = 1; i < order.size(); ++i) {
+            const FolderNode* previous = order[i - 1];
+            const FolderNode* current = order[i];
+            if (current->parent->number < previous->parent->number ||
+                current->number < previous->number) {
+                settled = false;
+                break;
+            }
+        }
+        if (settled) return true;
+    }
+}
+
+}  // namespace velk

@@ -1,0 +1,37 @@
+// ISO 9660 and Joliet names of tree entries, and the path-table order.
+//
+// Every entry carries an 8-bit ISO name for the primary tree and a UTF-16
+// Joliet name (also the UDF name). ISO names keep every character they are
+// given (no d-character mapping, no ";1" version); the directory-record
+// writer upper-cases them. Short mode gives 8.3-length ISO names, long mode
+// the long names themselves (up to 206 bytes of UTF-8).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/FindData.h"
+
+namespace velk {
+
+struct FileItem;
+struct FolderNode;
+struct ImageProject;
+
+// The Joliet name a record would get: its file name, plus "." for a file
+// whose name has no dot. Also the key of the duplicate test.
+std::u16string jolietFormOf(const platform::FindData& record);
+
+// Fills the names and their lengths of an item from its find-data record.
+void assignItemNames(FileItem& item, const platform::FindData& record, bool longNameMode);
+
+// Fills longName, isoName and their lengths of a folder node.
+void assignFolderNames(FolderNode& folder, const platform::FindData& record);
+
+// Puts pathTableOrder into path-table order (parents' numbers ascending, then
+// siblings by long name in UTF-16 code-unit order) and numbers the folders
+// from 1. Gives up after 1000 rounds with the numbering of the last round
+// and returns false.
+bool orderPathTable(ImageProject& project);
+
+}  // namespace velk

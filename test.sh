@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, then builds and runs the whole
+# suite twice: a normal build and one under AddressSanitizer +
+# UndefinedBehaviorSanitizer. The threaded job tests also run under
+# ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(
+  cmake g++ make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  # independent readers that check our images
+  genisoimage xorriso 7zip udftools python3 python3-pycdlib dumpet
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+jobs=$(nproc)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" ${VELK_CTEST_ARGS:-})
+}
+
+echo "== normal build"
+run_suite build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DVELK_SANITIZE=address,undefined -DVELK_BUILD_BENCH=OFF
+
+if [ -n "$(ls tests/jobs/*.cpp 2>/dev/null)" ]; then
+  echo "== ThreadSanitizer build (job threads)"
+  TSAN_OPTIONS=halt_on_error=1 VELK_CTEST_ARGS="-R (Producer|Writer|ChunkQueue|Job)" \
+    run_suite build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE=thread -DVELK_BUILD_BENCH=OFF
+fi
