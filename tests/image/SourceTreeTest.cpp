@@ -1,0 +1,312 @@
+#include "engine/image/SourceTree.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "engine/api/BurnEngine.h"
+#include "engine/image/Names.h"
+#include "platform/Text.h"
+#include "support/TempDir.h"
+
+namespace velk {
+namespace {
+
+using testing::TempDir;
+
+std::u16string u16(const std::string& text) { return platform::toUtf16(text); }
+
+std::vector<std::string> childNames(const FolderNode* folder) {
+    std::vector<std::string> names;
+    for (const FileItem* item = folder->firstChild; item; item = item->next) {
+        names.push_back(platform::toUtf8(item->jolietName));
+    }
+    return names;
+}
+
+class SourceTreeTest : public ::testing::Test {
+protected:
+    BurnEngine engine;
+    ImageProject& project = engine.project();
+    TempDir dir;
+};
+
+TEST_F(SourceTreeTest, AddFileTakesNamesSizeAndSource) {
+    std::string path = dir.file("readme", "hello");
+    auto* item = static_cast<FileItem*>(engine.AddFile("\\", path.c_str()));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->jolietName, u"readme.");
+    EXPECT_EQ(item->isoName, "README.");
+    EXPECT_EQ(item->isoNameLength, 7);
+    EXPECT_EQ(item->size, 5u);
+    EXPECT_EQ(item->sourcePath, u16(path));
+    EXPECT_EQ(item->wideSource, 0);
+    EXPECT_EQ(project.prepared, 0);
+    EXPECT_GE(item->date.year, 2020);
+
+    auto* wide = static_cast<FileItem*>(engine.AddFileW(u"\\", u16(dir.file("b.txt")).c_str()));
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ(wide->wideSource, 1);
+    EXPECT_EQ(engine.GetFileCount(), 2);
+}
+
+TEST_F(SourceTreeTest, MissingSourceOrTreePathGivesNullWithoutError) {
+    EXPECT_EQ(engine.AddFile("\\", (dir.str() + "/absent").c_str()), nullptr);
+    std::string path = dir.file("a.txt");
+    EXPECT_EQ(engine.AddFile("\\No\\Such", path.c_str()), nullptr);
+    EXPECT_EQ(engine.AddFile("\\", dir.str().c_str()), nullptr);  // a folder is no file
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrNone);
+    EXPECT_EQ(engine.GetFileCount(), 0);
+}
+
+TEST_F(SourceTreeTest, LongSourcePathsAreAccepted) {
+    // A path far beyond 96 characters that the platform opens fine.
+    std::string deep = dir.folder(std::string(60, 'a') + "/" + std::string(60, 'b'));
+    std::string path = dir.file(std::string(60, 'a') + "/" + std::string(60, 'b') + "/file.txt", "x");
+    ASSERT_GT(path.size(), 96u);
+    EXPECT_NE(engine.AddFileW(u"\\", u16(path).c_str()), nullptr);
+    EXPECT_NE(engine.AddFile("\\", path.c_str()), nullptr);  // same item again
+    EXPECT_EQ(engine.GetFileCount(), 1);
+}
+
+TEST_F(SourceTreeTest, NamesOf98And99Characters) {
+    std::string ok = dir.file(std::string(94, 'n') + ".txt");   // 98 characters
+    std::string bad = dir.file(std::string(95, 'n') + ".txt");  // 99 characters
+    EXPECT_NE(engine.AddFile("\\", ok.c_str()), nullptr);
+    EXPECT_EQ(engine.AddFile("\\", bad.c_str()), nullptr);
+    EXPECT_EQ(project.errorFileName, u16(std::string(95, 'n') + ".txt"));
+    std::string text = engine.GetLastErrorText();
+    EXPECT_EQ(text, "Invalid file name \"" + std::string(95, 'n') + ".txt\"");
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrNone);  // consumed by the text
+}
+
+TEST_F(SourceTreeTest, DuplicateInOtherLetterCase) {
+    std::string first = dir.file("one/file.txt", "1");
+    std::string second = dir.file("two/File.TXT", "22");
+    auto* item = static_cast<FileItem*>(engine.AddFile("\\", first.c_str()));
+    ASSERT_NE(item, nullptr);
+
+    EXPECT_EQ(engine.AddFile("\\", second.c_str()), item);  // kept as it is
+    EXPECT_EQ(item->size, 1u);
+    EXPECT_EQ(item->sourcePath, u16(first));
+
+    std::string other = dir.file("three/other.bin");
+    engine.AddFile("\\", other.c_str());
+    engine.SetReplaceExisting(1);
+    EXPECT_EQ(engine.AddFile("\\", second.c_str()), item);  // refilled in place
+    EXPECT_EQ(item->size, 2u);
+    EXPECT_EQ(item->sourcePath, u16(second));
+    EXPECT_EQ(item->jolietName, u"File.TXT");
+    EXPECT_EQ(engine.GetFileCount(), 2);
+    EXPECT_EQ(project.itemTable[0].get(), item);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"File.TXT", "other.bin"}));
+}
+
+TEST_F(SourceTreeTest, TreePathLookup) {
+    engine.CreateFolder("\\", "A");
+    engine.CreateFolder("\\A", "B");
+    FolderNode* b = findFolder(project, u"\\A\\B");
+    ASSERT_NE(b, nullptr);
+    for (const char16_t* path : {u"\\A\\B\\", u"\\a\\b", u"/A/B", u"\\\\A\\\\B", u"A\\B"}) {
+        EXPECT_EQ(findFolder(project, path), b) << platform::toUtf8(path);
+    }
+    EXPECT_EQ(findFolder(project, u"\\"), project.root);
+    EXPECT_EQ(findFolder(project, u""), project.root);
+    EXPECT_EQ(findFolder(project, u"\\A\\C"), nullptr);
+    EXPECT_EQ(folderPath(b), u"\\A\\B\\");
+    EXPECT_EQ(folderPath(project.root), u"\\");
+
+    std::string file = dir.file("f.txt");
+    engine.AddFile("\\A\\", file.c_str());  // trailing backslash finds \A
+    EXPECT_EQ(findFolder(project, u"\\A\\f.txt"), nullptr);  // a file is no folder
+    EXPECT_EQ(childNames(findFolder(project, u"\\A")), (std::vector<std::string>{"B", "f.txt"}));
+}
+
+TEST_F(SourceTreeTest, AddDirectoryPutsSubfoldersBeforeFilesAndAppliesTheMask) {
+    dir.file("src/b.txt", "b");
+    dir.file("src/a.doc", "a");
+    dir.file("src/Zed/z.txt", "z");
+    dir.folder("src/alpha/empty");
+    dir.file("src/.hidden", "h");
+    FolderNode* target = static_cast<FolderNode*>(
+        engine.AddDirectory("\\", (dir.str() + "/src/").c_str(), "*.txt", 1, 0));
+    ASSERT_EQ(target, project.root);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"Zed", "alpha", "b.txt"}));
+    FolderNode* alpha = findFolder(project, u"\\alpha");
+    ASSERT_NE(alpha, nullptr);
+    EXPECT_NE(findFolder(project, u"\\alpha\\empty"), nullptr);  // empty folders stay
+    EXPECT_EQ(childNames(findFolder(project, u"\\Zed")), (std::vector<std::string>{"z.txt"}));
+
+    BurnEngine all;
+    all.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 0, 0);
+    EXPECT_EQ(childNames(all.project().root),
+              (std::vector<std::string>{".hidden", "a.doc", "b.txt"}));
+    const FileItem* hidden = all.project().root->firstChild;
+    EXPECT_EQ(hidden->attributes & 0x02u, 0x02u);
+}
+
+TEST_F(SourceTreeTest, KeepPathCreatesTheSourceFoldersBelowTheTarget) {
+    std::string pics = dir.file("data/pics/p.jpg", "p");
+    std::string source = dir.str() + "/data/pics";
+    engine.CreateFolder("\\", "T");
+    FolderNode* target = static_cast<FolderNode*>(engine.AddDirectory("\\T", source.c_str(), "*.*", 1, 1));
+    ASSERT_NE(target, nullptr);
+    // Every component of the absolute source path is created below \T.
+    std::u16string expected = u"\\T" + u16(source);
+    for (char16_t& unit : expected) {
+        if (unit == u'/') unit = u'\\';
+    }
+    EXPECT_EQ(target, findFolder(project, expected));
+    EXPECT_EQ(childNames(target), (std::vector<std::string>{"p.jpg"}));
+
+    // A second add of the same path reuses the folders.
+    int folders = engine.GetDirectoryCount();
+    EXPECT_EQ(engine.AddDirectory("\\T", source.c_str(), "*.*", 1, 1), target);
+    EXPECT_EQ(engine.GetDirectoryCount(), folders);
+}
+
+TEST(KeepPathTest, SlashAddsIntoTheTargetItself) {
+    // "/" holds the whole file system; walk it without recursion so the test
+    // stays small: only its files land, directly in the target.
+    BurnEngine engine;
+    FolderNode* target = static_cast<FolderNode*>(engine.AddDirectory("\\", "/", "no-such-*", 0, 1));
+    EXPECT_EQ(target, engine.project().root);
+    EXPECT_EQ(engine.GetDirectoryCount(), 1);
+}
+
+TEST_F(SourceTreeTest, KeepPathWithRelativeSourceUsesItsComponents) {
+    dir.file("data/pics/p.jpg", "p");
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    FolderNode* target = static_cast<FolderNode*>(engine.AddDirectory("\\", "./data/pics", "*.*", 1, 1));
+    std::filesystem::current_path(previous);
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(target, findFolder(project, u"\\data\\pics"));
+}
+
+TEST_F(SourceTreeTest, AddDirectoryStopsAtATooLongName) {
+    dir.file("src/a.txt");
+    dir.file("src/" + std::string(99, 'x'));
+    dir.file("src/z.txt");
+    EXPECT_EQ(engine.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"a.txt"}));  // nothing rolled back
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrInvalidName);
+}
+
+TEST_F(SourceTreeTest, LinkCycleIsSkipped) {
+    dir.file("src/inner/f.txt", "f");
+    std::filesystem::create_directory_symlink(dir.path() / "src", dir.path() / "src/inner/loop");
+    std::filesystem::create_directory_symlink(dir.path() / "src/inner", dir.path() / "src/alias");
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 1, 0), nullptr);
+    // The link back to an ancestor is left out; a link to a folder elsewhere is followed.
+    EXPECT_EQ(childNames(findFolder(project, u"\\inner")), (std::vector<std::string>{"f.txt"}));
+    EXPECT_EQ(childNames(findFolder(project, u"\\alias")), (std::vector<std::string>{"f.txt"}));
+}
+
+TEST_F(SourceTreeTest, FolderNamesInBothTrees) {
+    engine.CreateFolder("\\", "Work");
+    engine.CreateFolder("\\", "A very long folder name");
+    FolderNode* work = findFolder(project, u"\\Work");
+    EXPECT_EQ(work->isoName, "WORK");
+    EXPECT_EQ(work->isoNameLength, 4);
+    const FileItem* workItem = project.root->firstChild;
+    EXPECT_EQ(workItem->isoName, "WORK");
+    EXPECT_EQ(workItem->jolietName, u"Work");
+    FolderNode* longFolder = findFolder(project, u"\\A very long folder name");
+    EXPECT_EQ(longFolder->isoName, "A VERY LONG ");  // alternate name: its first 12 characters
+    EXPECT_EQ(longFolder->longName, u"A very long folder name");
+}
+
+TEST_F(SourceTreeTest, ResetKeepsLabelSwitchesAndLongNameMode) {
+    engine.SetVolumeLabel("My Disc");
+    engine.SetJoliet(0);
+    engine.SetReplaceExisting(1);
+    engine.CreateFolder("\\", "X");
+    engine.ResetProjectEx(1, 0);
+    EXPECT_EQ(project.longNameMode, 1);
+    engine.ResetProject();
+    EXPECT_EQ(project.longNameMode, 1);  // a plain reset never clears it
+    EXPECT_EQ(engine.GetDirectoryCount(), 1);
+    EXPECT_EQ(engine.GetFileCount(), 0);
+    EXPECT_STREQ(engine.GetVolumeLabel(), "My Disc");
+    EXPECT_EQ(engine.GetJoliet(), 0);
+    EXPECT_EQ(engine.GetReplaceExisting(), 1);
+    EXPECT_EQ(project.roundTo32, 1);
+
+    std::string path = dir.file("Annual Report 2008.doc", "x");
+    auto* item = static_cast<FileItem*>(engine.AddFile("\\", path.c_str()));
+    EXPECT_EQ(item->isoName, "Annual Report 2008.doc");  // long mode: the long name itself
+}
+
+TEST_F(SourceTreeTest, LabelsAreCutTo32UnitsInBothForms) {
+    std::string label(40, 'L');
+    EXPECT_EQ(engine.SetVolumeLabel(label.c_str()), 32);
+    EXPECT_EQ(std::string(engine.GetVolumeLabel()), std::string(32, 'L'));
+    EXPECT_EQ(std::u16string(engine.GetVolumeLabelW()), std::u16string(32, u'L'));
+
+    std::u16string greek(40, u'\u03a9');
+    engine.SetVolumeLabelW(greek.c_str());
+    EXPECT_EQ(std::u16string(engine.GetVolumeLabelW()), std::u16string(32, u'\u03a9'));
+    EXPECT_EQ(std::string(engine.GetVolumeLabel()).size(), 32u);  // 16 two-byte characters
+    engine.SetVolumeLabel(nullptr);
+    EXPECT_STREQ(engine.GetVolumeLabel(), "");
+}
+
+TEST_F(SourceTreeTest, VirtualFileTakesItsRecordAndCallback) {
+    platform::FindData record;
+    platform::setFileName(record, u"generated.bin");
+    record.sizeHigh = 0;
+    record.sizeLow = 4096;
+    int context = 0;
+    auto callback = [](FileItem*, std::uint32_t, std::uint8_t*, std::uint32_t*, void*) -> std::int32_t {
+        return 1;
+    };
+    auto* item = static_cast<FileItem*>(engine.AddVirtualFileW(u"\\", record, callback, &context));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->size, 4096u);
+    EXPECT_TRUE(item->sourcePath.empty());
+    EXPECT_EQ(item->wideSource, 1);
+    EXPECT_EQ(item->callbackContext, &context);
+    EXPECT_NE(item->dataCallback, nullptr);
+}
+
+TEST_F(SourceTreeTest, TablesRefuseEntriesBeyondTheirCapacity) {
+    platform::FindData record;
+    record.sizeLow = 1;
+    for (int i = 0; i < MaxItems; ++i) {
+        platform::setFileName(record, u16("f" + std::to_string(i)));
+        ASSERT_NE(engine.AddVirtualFileW(u"\\", record, nullptr, nullptr), nullptr) << i;
+    }
+    platform::setFileName(record, u"one-too-many");
+    EXPECT_EQ(engine.AddVirtualFileW(u"\\", record, nullptr, nullptr), nullptr);
+    EXPECT_EQ(engine.GetFileCount(), MaxItems);
+    std::string text = engine.GetLastErrorText();
+    EXPECT_NE(text.find("200000"), std::string::npos) << text;
+    EXPECT_EQ(engine.CreateFolder("\\", "NoRoom"), nullptr);
+}
+
+TEST(FolderCapacityTest, The65001stFolderIsRefused) {
+    BurnEngine engine;
+    for (int i = 1; i < MaxFolders; ++i) {
+        ASSERT_NE(engine.CreateFolderW(u"\\", u16("d" + std::to_string(i)).c_str()), nullptr) << i;
+    }
+    EXPECT_EQ(engine.GetDirectoryCount(), MaxFolders);
+    EXPECT_EQ(engine.CreateFolder("\\", "extra"), nullptr);
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrProjectFull);
+    EXPECT_EQ(engine.GetDirectoryCount(), MaxFolders);
+    EXPECT_EQ(engine.GetFileCount(), MaxFolders - 1);  // no half-made folder item
+}
+
+TEST_F(SourceTreeTest, AFileCannotBeTurnedIntoAFolder) {
+    std::string path = dir.file("Work", "x");
+    engine.AddFile("\\", path.c_str());
+    // "Work" as a file is stored as "Work."; a folder "Work." collides with it.
+    EXPECT_EQ(engine.CreateFolder("\\", "Work."), nullptr);
+    const FileItem* item = project.root->firstChild;
+    EXPECT_EQ(item->folder, nullptr);
+    EXPECT_EQ(item->size, 1u);
+}
+
+}  // namespace
+}  // namespace velk
