@@ -138,11 +138,16 @@ FolderNode* walkFolder(ImageProject& project, FolderNode* target, std::string so
     }
     if (auto identity = platform::fileIdentity(source)) walkPath.push_back(*identity);
 
+    // One listing serves both passes: subfolders are always walked with
+    // "*.*", the mask picks the files.
+    auto entries = platform::listFolder(source, u"*.*");
+    if (!entries) {
+        trace::write("Cannot read folder %s\n", source.c_str());
+        entries.emplace();
+    }
     FolderNode* result = target;
     if (recursive) {
-        auto entries = platform::listFolder(source, u"*.*");
-        if (!entries) trace::write("Cannot read folder %s\n", source.c_str());
-        for (const FindData& entry : entries ? *entries : std::vector<FindData>{}) {
+        for (const FindData& entry : *entries) {
             if (!(entry.attributes & platform::AttrDirectory)) continue;
             std::string child = joinSource(source, entry.fileName);
             auto identity = platform::fileIdentity(child);
@@ -158,16 +163,15 @@ FolderNode* walkFolder(ImageProject& project, FolderNode* target, std::string so
             }
         }
     }
-    if (result) {
-        auto entries = platform::listFolder(source, mask);
-        for (const FindData& entry : entries ? *entries : std::vector<FindData>{}) {
-            if (entry.attributes & platform::AttrDirectory) continue;
-            std::u16string path = platform::toUtf16(joinSource(source, entry.fileName));
-            if (!insertItem(project, target, entry, path, 0, wide)) {
-                if (project.pendingError != ErrProjectFull) project.pendingError = ErrInvalidName;
-                result = nullptr;
-                break;
-            }
+    for (const FindData& entry : result ? *entries : std::vector<FindData>{}) {
+        if (entry.attributes & platform::AttrDirectory) continue;
+        std::u16string_view name(entry.fileName, platform::u16length(entry.fileName));
+        if (!platform::matchesMask(name, mask)) continue;
+        std::u16string path = platform::toUtf16(joinSource(source, entry.fileName));
+        if (!insertItem(project, target, entry, path, 0, wide)) {
+            if (project.pendingError != ErrProjectFull) project.pendingError = ErrInvalidName;
+            result = nullptr;
+            break;
         }
     }
     if (!walkPath.empty()) walkPath.pop_back();
