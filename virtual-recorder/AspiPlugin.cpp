@@ -1,0 +1,251 @@
+#include "virtual-recorder/AspiPlugin.h"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace velk::vrec {
+
+namespace {
+
+// One virtual drive of the plugin with the worker that runs its queued
+// requests.
+class PluginDrive {
+public:
+    explicit PluginDrive(RecorderOptions options) : recorder(std::move(options)) {
+        worker_ = std::thread([this] { work(); });
+    }
+    ~PluginDrive() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        worker_.join();
+    }
+    void enqueue(ScsiRequestBlock* request) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            queue_.push_back(request);
+        }
+        wake_.notify_all();
+    }
+
+    VirtualRecorder recorder;
+    std::size_t target = 0;
+    std::ofstream* journalFile = nullptr;
+    std::mutex* journalMutex = nullptr;
+
+    void run(ScsiRequestBlock& request) {
+        const std::size_t before = recorder.journal().size();
+        recorder.execute(request);
+        if (journalFile != nullptr) {
+            const auto entries = recorder.journal().entries();
+            std::lock_guard<std::mutex> lock(*journalMutex);
+            for (std::size_t i = before; i < entries.size(); ++i) {
+                *journalFile << 'T' << target << ' ' << formatJournalEntry(entries[i]) << '\n';
+            }
+            journalFile->flush();
+        }
+    }
+
+private:
+    void work() {
+        for (;;) {
+            ScsiRequestBlock* request = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;  // stopping with nothing left
+                request = queue_.front();
+                queue_.pop_front();
+            }
+            platform::Event* event = request->completionEvent;
+            run(*request);
+            event->set();
+        }
+    }
+
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<ScsiRequestBlock*> queue_;
+    bool stopping_ = false;
+};
+
+struct PluginState {
+    std::vector<std::unique_ptr<PluginDrive>> drives;
+    std::unique_ptr<std::ofstream> journalFile;
+    std::mutex journalMutex;
+};
+
+std::mutex gMutex;
+std::unique_ptr<PluginState> gState;
+
+std::unique_ptr<PluginState> makeState(const std::vector<std::string>& paths, double timeScale,
+                                       const std::string& faultPlan, const std::string& journalPath) {
+    auto state = std::make_unique<PluginState>();
+    if (!journalPath.empty()) {
+        state->journalFile = std::make_unique<std::ofstream>(journalPath, std::ios::app);
+        if (!*state->journalFile) state->journalFile.reset();
+    }
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        RecorderOptions options;
+        options.timeScale = timeScale > 0 ? timeScale : 1.0;
+        auto drive = std::make_unique<PluginDrive>(options);
+        drive->target = i;
+        if (state->journalFile) {
+            drive->journalFile = state->journalFile.get();
+            drive->journalMutex = &state->journalMutex;
+        }
+        if (!faultPlan.empty()) (void)drive->recorder.faults().addPlan(faultPlan);
+        (void)drive->recorder.loadDiscFile(paths[i]);
+        state->drives.push_back(std::move(drive));
+    }
+    return state;
+}
+
+std::string envText(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The configuration, made from the environment on first use.
+PluginState& state() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (!gState) {
+        std::vector<std::string> paths;
+        std::istringstream list(envText("VELK_VIRTUAL_DISCS"));
+        for (std::string p; std::getline(list, p, ':');) {
+            if (!p.empty()) paths.push_back(p);
+        }
+        double scale = 1.0;
+        const std::string scaleText = envText("VELK_VIRTUAL_TIME_SCALE");
+        if (!scaleText.empty()) scale = std::strtod(scaleText.c_str(), nullptr);
+        gState = makeState(paths, scale, envText("VELK_VIRTUAL_FAULTS"), envText("VELK_VIRTUAL_JOURNAL"));
+    }
+    return *gState;
+}
+
+PluginDrive* driveAt(std::uint8_t adapter, std::uint8_t target) {
+    auto& s = state();
+    if (adapter != 0 || target >= s.drives.size()) return nullptr;
+    return s.drives[target].get();
+}
+
+std::uint32_t hostAdapterInquiry(std::uint8_t* bytes) {
+    const std::uint8_t adapter = bytes[2];
+    const std::size_t drives = state().drives.size();
+    if (adapter != 0) {
+        bytes[1] = SrbInvalidAdapter;
+        return SrbInvalidAdapter;
+    }
+    bytes[1] = SrbComplete;
+    bytes[HaInquiryAdapterCountOffset] = 1;
+    bytes[9] = 7;  // the adapter's own SCSI id
+    std::memcpy(bytes + 10, "ASPI for WIN32  ", 16);
+    std::memcpy(bytes + 26, "VELK VIRTUAL    ", 16);
+    bytes[42 + 3] = static_cast<std::uint8_t>(drives > 8 ? drives : 8);  // targets per bus
+    return SrbComplete;
+}
+
+std::uint32_t getDiskInfo(std::uint8_t* bytes) {
+    const std::uint8_t target = bytes[DiskInfoTargetOffset];
+    const std::uint8_t lun = bytes[DiskInfoLunOffset];
+    if (driveAt(bytes[2], target) == nullptr || lun != 0 || FirstVirtualDriveNumber + target > 25) {
+        bytes[1] = SrbNoDevice;
+        return SrbNoDevice;
+    }
+    bytes[1] = SrbComplete;
+    bytes[DiskInfoDriveNumberOffset] = static_cast<std::uint8_t>(FirstVirtualDriveNumber + target);
+    return SrbComplete;
+}
+
+std::uint32_t executeCommand(ScsiRequestBlock* request) {
+    PluginDrive* drive = driveAt(request->adapter, request->target);
+    if (drive == nullptr) {
+        request->status = SrbNoDevice;
+        return SrbNoDevice;
+    }
+    if (request->lun != 0) {
+        // Only INQUIRY reaches a missing logical unit: peripheral qualifier 3.
+        if (request->cdb[0] == 0x12 && request->dataBuffer != nullptr && request->dataLength > 0) {
+            std::memset(request->dataBuffer, 0, request->dataLength);
+            request->dataBuffer[0] = 0x7F;
+            request->targetStatus = ScsiStatusGood;
+            request->status = SrbComplete;
+            return SrbComplete;
+        }
+        request->status = SrbNoDevice;
+        return SrbNoDevice;
+    }
+    if ((request->flags & SrbEventNotify) != 0 && request->completionEvent != nullptr) {
+        request->status = SrbPending;
+        drive->enqueue(request);
+        return SrbPending;
+    }
+    drive->run(*request);
+    return request->status;
+}
+
+}  // namespace
+
+VirtualRecorder* vrecRecorder(std::size_t target) {
+    auto& s = state();
+    return target < s.drives.size() ? &s.drives[target]->recorder : nullptr;
+}
+
+std::size_t vrecDriveCount() { return state().drives.size(); }
+
+}  // namespace velk::vrec
+
+using namespace velk;
+using namespace velk::vrec;
+
+extern "C" int vrecConfigure(const char* const* paths, std::size_t count, double timeScale) {
+    std::vector<std::string> list;
+    for (std::size_t i = 0; i < count; ++i) list.emplace_back(paths[i]);
+    auto fresh = makeState(list, timeScale, {}, {});
+    std::unique_ptr<PluginState> old;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        old = std::move(gState);
+        gState = std::move(fresh);
+    }
+    return static_cast<int>(count);
+}
+
+extern "C" void vrecShutdown() {
+    std::unique_ptr<PluginState> old;
+    std::lock_guard<std::mutex> lock(gMutex);
+    old = std::move(gState);
+}
+
+extern "C" std::uint32_t GetASPI32SupportInfo() {
+    const std::size_t drives = state().drives.size();
+    // Status in bits 8-15 (1 = complete), number of host adapters in bits 0-7.
+    return drives > 0 ? 0x0101u : 0xE800u;
+}
+
+extern "C" std::uint32_t SendASPI32Command(void* request) {
+    if (request == nullptr) return SrbInvalidRequest;
+    auto* bytes = static_cast<std::uint8_t*>(request);
+    switch (bytes[0]) {
+    case SrbHostAdapterInquiry:
+        return hostAdapterInquiry(bytes);
+    case SrbGetDiskInfo:
+        return getDiskInfo(bytes);
+    case SrbExecuteCommand:
+        return executeCommand(static_cast<ScsiRequestBlock*>(request));
+    default:
+        bytes[1] = SrbInvalidRequest;
+        return SrbInvalidRequest;
+    }
+}

@@ -1,0 +1,109 @@
+// The layout of a virtual disc: medium, capacity, formatted size, tracks and
+// sessions, and the rules by which writing, reserving, closing, blanking and
+// formatting change them. Pure logic without files: DiscStore keeps it on disk.
+//
+// Sequential media always carry one "invisible" track at the end of the open
+// session while the disc is not finalised; closing a session with the
+// multi-session field 11b opens a new, empty session behind a gap
+// (Media.h), otherwise the disc is finalised. Overwritable media carry one
+// track over the formatted area.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "virtual-recorder/Media.h"
+#include "virtual-recorder/Sense.h"
+
+namespace velk::vrec {
+
+struct Track {
+    std::uint32_t number = 1;
+    std::uint32_t session = 1;
+    std::uint32_t start = 0;
+    std::uint32_t nwa = 0;        // first block not yet recorded
+    std::uint32_t size = 0;       // closed: final size; reserved: reserved size
+    bool reserved = false;
+    bool closed = false;
+    bool fixedPacket = false;
+    std::uint32_t packetSize = 0;
+};
+
+enum class DiscStatus : std::uint8_t { Empty = 0, Incomplete = 1, Complete = 2, Other = 3 };
+enum class SessionState : std::uint8_t { Empty = 0, Incomplete = 1, Complete = 3 };
+
+// What the write parameters page says about how a track is written.
+struct TrackWriteMode {
+    bool fixedPacket = false;
+    std::uint32_t packetSize = 0;
+};
+
+class DiscLayout {
+public:
+    MediumKind medium = MediumKind::CdR;
+    std::uint32_t capacity = 0;
+    std::uint32_t formattedBlocks = 0;  // overwritable media; 0 = unformatted
+    bool finalized = false;
+    std::uint32_t closedSessions = 0;
+    std::vector<Track> tracks;
+    std::string imagePath;  // read-only media: the image file holding the data
+
+    // A new disc as it comes out of its box: blank sequential media, an
+    // unformatted DVD+RW, a formatted DVD-RAM or DVD-RW in restricted overwrite.
+    static DiscLayout fresh(MediumKind kind, std::uint32_t capacity);
+    // A pressed disc of `blocks` blocks: one closed track, one complete session.
+    static DiscLayout pressed(MediumKind kind, std::uint32_t blocks, std::string imagePath);
+
+    const MediumInfo& info() const { return mediumInfo(medium); }
+    bool sequential() const { return info().recording == Recording::Sequential; }
+    bool overwritable() const { return info().recording == Recording::RandomOverwrite; }
+    bool readOnly() const { return info().recording == Recording::ReadOnly; }
+
+    DiscStatus discStatus() const;
+    SessionState lastSessionState() const;
+    std::uint32_t sessionCount() const;
+    std::uint32_t firstTrackInLastSession() const;
+    std::uint32_t lastTrackInLastSession() const;
+    const Track* track(std::uint32_t number) const;
+    // The incomplete track at the end of the open session, if any.
+    const Track* invisibleTrack() const;
+    // Sizes as READ TRACK INFORMATION reports them.
+    std::uint32_t reportedTrackSize(const Track& t) const;
+    std::uint32_t freeBlocks(const Track& t) const;
+    bool nwaValid(const Track& t) const;
+    // Overwritable media: end of the highest block ever written.
+    std::uint32_t recordedEnd() const;
+    // Whether a READ of `lba` returns data.
+    bool isReadable(std::uint32_t lba) const;
+    // Highest readable block + 1 of session `session` (1-based), or of the
+    // whole disc for 0.
+    std::uint32_t sessionEnd(std::uint32_t session) const;
+    // Any recorded block at all.
+    bool hasData() const;
+
+    // A refusal, or nothing when the write is allowed.
+    std::optional<Sense> checkWrite(std::uint32_t lba, std::uint32_t blocks) const;
+    void recordWrite(std::uint32_t lba, std::uint32_t blocks, TrackWriteMode mode);
+    std::optional<Sense> reserveTrack(std::uint32_t blocks);
+    std::optional<Sense> closeTrack(std::uint32_t number);
+    // Closes the open session; `appendable` leaves room for the next one.
+    std::optional<Sense> closeSession(bool appendable);
+    // Blank a rewritable disc: back to a fresh sequential disc.
+    std::optional<Sense> blank();
+    // Formatted overwritable state with `blocks` blocks (0: whole capacity).
+    void formatOverwritable(MediumKind kind, std::uint32_t blocks);
+    // DVD+RW background format completed, DVD-RW grown: formatted size grows.
+    void growFormat(std::uint32_t blocks);
+
+private:
+    Track* openTrackAt(std::uint32_t lba);
+    Track* findTrack(std::uint32_t number);
+    bool openSessionHasData() const;
+    void closeOneTrack(Track& t);
+    void addInvisibleTrack(std::uint32_t session, std::uint32_t start);
+    std::uint32_t trackEnd(const Track& t) const;
+};
+
+}  // namespace velk::vrec

@@ -1,0 +1,75 @@
+// Time in the virtual recorder: a simulated clock that runs `scale` times
+// faster than the steady clock (so that tests run in milliseconds what takes
+// seconds), the drive buffer that WRITE fills and the write speed drains, and
+// the not-ready window of an operation started with the Immed bit.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+
+#include "virtual-recorder/Sense.h"
+
+namespace velk::vrec {
+
+class SimClock {
+public:
+    explicit SimClock(double scale = 1.0);
+    // Simulated seconds since the clock was made.
+    double now() const;
+    double scale() const;
+    // Later readings advance `scale` simulated seconds per real second.
+    void setScale(double scale);
+    // Blocks the caller for `seconds` of simulated time.
+    void sleepFor(double seconds) const;
+
+private:
+    using Steady = std::chrono::steady_clock;
+    mutable std::mutex mutex_;
+    Steady::time_point baseReal_;
+    double baseSim_ = 0.0;
+    double scale_ = 1.0;
+};
+
+// The drive's data buffer: WRITE adds bytes, the medium takes them at the
+// current write speed. A WRITE that does not fit waits, in simulated time,
+// until enough has drained, which throttles the host to the write speed.
+class DriveBuffer {
+public:
+    DriveBuffer(const SimClock& clock, std::uint32_t capacityBytes);
+    std::uint32_t capacity() const { return capacity_; }
+    void setDrainRate(double bytesPerSecond);
+    // Bytes held now.
+    std::uint32_t level();
+    // Waits until `bytes` fit, then adds them.
+    void fill(std::uint32_t bytes);
+    // Simulated seconds until the buffer is empty.
+    double secondsToEmpty();
+    void clear();
+
+private:
+    void drain();
+    const SimClock& clock_;
+    std::uint32_t capacity_;
+    double level_ = 0.0;
+    double rate_ = 1.0;
+    double lastUpdate_ = 0.0;
+};
+
+// An operation started with the Immed bit: until it ends, commands that need
+// the medium get NOT READY with its sense, and a progress indication.
+class PendingOperation {
+public:
+    void start(const SimClock& clock, double seconds, const Sense& whileRunning);
+    // The sense to report now, or nothing once the operation has ended.
+    std::optional<Sense> check(const SimClock& clock);
+    void cancel() { active_ = false; }
+
+private:
+    bool active_ = false;
+    double start_ = 0.0;
+    double end_ = 0.0;
+    Sense sense_;
+};
+
+}  // namespace velk::vrec

@@ -1,0 +1,83 @@
+// Internal: the state of one virtual recorder shared by the dispatcher
+// (VirtualRecorder.cpp) and the command handlers (MmcCommands.cpp).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "virtual-recorder/DiscStore.h"
+#include "virtual-recorder/DriveTiming.h"
+#include "virtual-recorder/FaultInjector.h"
+#include "virtual-recorder/Journal.h"
+#include "virtual-recorder/VirtualRecorder.h"
+
+namespace velk::vrec {
+
+// Mode page 05h (write parameters) as the drive holds it, 52 bytes.
+inline constexpr std::size_t WritePageBytes = 52;
+
+struct VirtualRecorder::State {
+    explicit State(RecorderOptions opts);
+
+    RecorderOptions options;
+    SimClock clock;
+    DriveBuffer buffer;
+    PendingOperation pending;
+    FaultInjector faults;
+    Journal journal;
+
+    std::unique_ptr<DiscStore> disc;
+    bool trayOpen = false;
+    bool removalPrevented = false;
+    bool cueSheetSent = false;
+    std::optional<Sense> unitAttention;
+    std::optional<Sense> lastSense;  // for REQUEST SENSE
+    std::array<std::uint8_t, WritePageBytes> writePage{};
+    std::uint32_t requestedReadKbps = 0xFFFF;
+    std::uint32_t requestedWriteKbps = 0xFFFF;
+
+    bool mediumPresent() const { return disc != nullptr && !trayOpen; }
+    bool cdMedium() const { return disc == nullptr || disc->layout().info().cd; }
+    // Speeds the drive uses now for the loaded medium (kB/s).
+    std::uint32_t maxWriteKbps() const;
+    std::uint32_t maxReadKbps() const;
+    std::uint32_t currentWriteKbps() const;
+    std::uint32_t currentReadKbps() const;
+    // Applies the current write speed to the drive buffer.
+    void updateDrainRate();
+    // Simulated seconds to write `blocks` at the current write speed.
+    double secondsFor(std::uint64_t blocks) const;
+};
+
+// One command as the handlers see it.
+struct CommandContext {
+    VirtualRecorder::State& st;
+    const std::uint8_t* cdb;
+    std::uint8_t* data;
+    std::uint32_t dataLength;
+    std::uint8_t flags;
+
+    // Copies a response into the data buffer, cut to the allocation length
+    // and the buffer.
+    void respond(const std::vector<std::uint8_t>& bytes, std::uint32_t allocation) const;
+};
+
+using CommandHandler = std::optional<Sense> (*)(CommandContext&);
+
+struct CommandSpec {
+    std::uint8_t opcode;
+    const char* name;
+    bool needsMedium;       // NOT READY without a disc
+    bool runsWhileBusy;     // answered during an Immed operation
+    bool skipsUnitAttention;
+    CommandHandler handler;
+};
+
+// The command table (MmcCommands.cpp): the one place where each opcode is
+// handled. nullptr for an opcode the recorder does not know.
+const CommandSpec* findCommand(std::uint8_t opcode);
+
+}  // namespace velk::vrec

@@ -1,0 +1,268 @@
+#include "virtual-recorder/VirtualRecorder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "virtual-recorder/Bytes.h"
+#include "virtual-recorder/RecorderState.h"
+
+namespace velk::vrec {
+
+namespace {
+
+std::array<std::uint8_t, WritePageBytes> defaultWritePage() {
+    std::array<std::uint8_t, WritePageBytes> p{};
+    p[0] = 0x05;
+    p[1] = WritePageBytes - 2;
+    p[2] = 0x01;  // track at once
+    p[3] = 0x04;  // track mode 4, no multi-session
+    p[4] = 0x08;  // data block type: mode 1, 2048 bytes
+    putBe16(&p[14], 150);
+    return p;
+}
+
+}  // namespace
+
+VirtualRecorder::State::State(RecorderOptions opts)
+    : options(std::move(opts)), clock(options.timeScale), buffer(clock, options.bufferBytes),
+      writePage(defaultWritePage()) {
+    updateDrainRate();
+}
+
+std::uint32_t VirtualRecorder::State::maxWriteKbps() const {
+    if (disc == nullptr) return speedKbps(true, 48);
+    const auto& info = disc->layout().info();
+    return speedKbps(info.cd, std::max<std::uint16_t>(info.maxWriteX, 1));
+}
+
+std::uint32_t VirtualRecorder::State::maxReadKbps() const {
+    if (disc == nullptr) return speedKbps(true, 48);
+    const auto& info = disc->layout().info();
+    return speedKbps(info.cd, info.maxReadX);
+}
+
+std::uint32_t VirtualRecorder::State::currentWriteKbps() const {
+    const bool cd = cdMedium();
+    const std::uint32_t max = maxWriteKbps();
+    if (requestedWriteKbps >= max) return max;
+    // The highest speed the drive offers at or below the request, else its lowest.
+    std::size_t count = 0;
+    const std::uint16_t* speeds = supportedWriteSpeeds(cd, count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t kbps = speedKbps(cd, speeds[i]);
+        if (kbps <= max && kbps <= requestedWriteKbps + 1) return kbps;
+    }
+    return speedKbps(cd, speeds[count - 1]);
+}
+
+std::uint32_t VirtualRecorder::State::currentReadKbps() const {
+    return std::min(requestedReadKbps, maxReadKbps());
+}
+
+void VirtualRecorder::State::updateDrainRate() {
+    buffer.setDrainRate(userBytesPerSecond(cdMedium(), currentWriteKbps()));
+}
+
+double VirtualRecorder::State::secondsFor(std::uint64_t blocks) const {
+    return static_cast<double>(blocks) * 2048.0 / userBytesPerSecond(cdMedium(), currentWriteKbps());
+}
+
+void CommandContext::respond(const std::vector<std::uint8_t>& bytes, std::uint32_t allocation) const {
+    if (data == nullptr) return;
+    const std::size_t n = std::min<std::size_t>({bytes.size(), allocation, dataLength});
+    std::memcpy(data, bytes.data(), n);
+}
+
+VirtualRecorder::VirtualRecorder(RecorderOptions options)
+    : state_(std::make_unique<State>(std::move(options))) {}
+
+VirtualRecorder::~VirtualRecorder() {
+    if (state_->disc) (void)state_->disc->save();
+}
+
+std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State& st = *state_;
+    const std::size_t cdbLength = std::min<std::size_t>(request.cdbLength, sizeof request.cdb);
+    JournalEntry entry;
+    entry.cdb.assign(request.cdb, request.cdb + cdbLength);
+    entry.dataLength = request.dataLength;
+    entry.flags = request.flags;
+    if ((request.flags & SrbDataOut) && request.dataBuffer != nullptr && request.cdb[0] != 0x2A) {
+        entry.parameters.assign(request.dataBuffer, request.dataBuffer + std::min<std::uint32_t>(request.dataLength, 4096));
+    }
+    std::memset(request.sense, 0, sizeof request.sense);
+    request.adapterStatus = 0;
+
+    std::optional<Sense> failure;
+    bool busy = false;
+    const FaultDecision fault = st.faults.decide(request.cdb);
+    if (fault.busy) {
+        busy = true;
+    } else if (fault.sense) {
+        failure = fault.sense;
+    } else {
+        const CommandSpec* spec = findCommand(request.cdb[0]);
+        if (spec == nullptr || (spec->opcode == 0x46 && st.faults.getConfigurationRefused())) {
+            failure = sense::InvalidOpcode;
+        } else if (st.unitAttention && !spec->skipsUnitAttention) {
+            failure = st.unitAttention;
+            st.unitAttention.reset();
+        } else {
+            if (!spec->runsWhileBusy) failure = st.pending.check(st.clock);
+            if (!failure && spec->needsMedium) {
+                if (st.trayOpen) {
+                    failure = sense::TrayOpen;
+                } else if (st.disc == nullptr) {
+                    failure = sense::NoMedium;
+                }
+            }
+            if (!failure) {
+                CommandContext ctx{st, request.cdb, request.dataBuffer, request.dataLength, request.flags};
+                failure = spec->handler(ctx);
+            }
+        }
+    }
+
+    if (busy) {
+        request.targetStatus = ScsiStatusBusy;
+        request.status = SrbError;
+    } else if (failure) {
+        request.targetStatus = ScsiStatusCheckCondition;
+        request.status = SrbError;
+        writeFixedSense(*failure, request.sense, sizeof request.sense);
+        entry.sense = *failure;
+    } else {
+        request.targetStatus = ScsiStatusGood;
+        request.status = SrbComplete;
+    }
+    if (request.cdb[0] != 0x03) st.lastSense = failure;
+    entry.status = request.targetStatus;
+    st.journal.add(std::move(entry));
+    return request.status;
+}
+
+CommandResult VirtualRecorder::run(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data,
+                                   DataDirection direction) {
+    ScsiRequestBlock request{};
+    request.commandCode = SrbExecuteCommand;
+    request.flags = direction == DataDirection::In    ? SrbFlagsRead
+                    : direction == DataDirection::Out ? SrbFlagsWrite
+                                                      : SrbFlagsNoData;
+    if (data.empty()) request.flags = SrbFlagsNoData;
+    request.dataLength = static_cast<std::uint32_t>(data.size());
+    request.dataBuffer = data.empty() ? nullptr : data.data();
+    request.senseLength = ScsiSenseRequested;
+    request.cdbLength = static_cast<std::uint8_t>(std::min<std::size_t>(cdb.size(), sizeof request.cdb));
+    std::memcpy(request.cdb, cdb.data(), request.cdbLength);
+    CommandResult result;
+    result.srbStatus = execute(request);
+    result.scsiStatus = request.targetStatus;
+    result.sense.key = request.sense[2] & 0x0F;
+    result.sense.asc = request.sense[12];
+    result.sense.ascq = request.sense[13];
+    return result;
+}
+
+CommandResult VirtualRecorder::run(std::initializer_list<std::uint8_t> cdb, std::span<std::uint8_t> data,
+                                   DataDirection direction) {
+    return run(std::span<const std::uint8_t>(cdb.begin(), cdb.size()), data, direction);
+}
+
+void VirtualRecorder::insertDisc(std::unique_ptr<DiscStore> disc) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State& st = *state_;
+    if (st.disc) (void)st.disc->save();
+    st.disc = std::move(disc);
+    st.trayOpen = false;
+    st.pending.cancel();
+    st.buffer.clear();
+    st.cueSheetSent = false;
+    st.updateDrainRate();
+    if (st.disc && st.faults.takeUnitAttentionOnLoad()) st.unitAttention = sense::MediumChanged;
+}
+
+bool VirtualRecorder::loadDiscFile(const std::string& path, std::string* error) {
+    auto disc = DiscStore::open(path, error);
+    if (!disc) return false;
+    insertDisc(std::move(disc));
+    return true;
+}
+
+std::unique_ptr<DiscStore> VirtualRecorder::removeDisc() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State& st = *state_;
+    if (st.disc) (void)st.disc->save();
+    st.pending.cancel();
+    st.buffer.clear();
+    auto disc = std::move(st.disc);
+    st.updateDrainRate();
+    return disc;
+}
+
+void VirtualRecorder::openTray() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State& st = *state_;
+    if (st.disc) (void)st.disc->save();
+    st.trayOpen = true;
+    st.pending.cancel();
+    st.buffer.clear();
+}
+
+void VirtualRecorder::closeTray() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State& st = *state_;
+    if (!st.trayOpen) return;
+    st.trayOpen = false;
+    if (st.disc && st.faults.takeUnitAttentionOnLoad()) st.unitAttention = sense::MediumChanged;
+}
+
+bool VirtualRecorder::trayOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->trayOpen;
+}
+
+bool VirtualRecorder::hasDisc() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->disc != nullptr;
+}
+
+std::optional<DiscLayout> VirtualRecorder::discLayout() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_->disc) return std::nullopt;
+    return state_->disc->layout();
+}
+
+bool VirtualRecorder::saveDisc(std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->disc ? state_->disc->save(error) : true;
+}
+
+void VirtualRecorder::powerOnReset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State& st = *state_;
+    st.unitAttention = sense::PowerOnReset;
+    st.removalPrevented = false;
+    st.buffer.clear();
+    st.writePage = defaultWritePage();
+    st.requestedReadKbps = st.requestedWriteKbps = 0xFFFF;
+    st.updateDrainRate();
+}
+
+std::uint32_t VirtualRecorder::bufferLevel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->buffer.level();
+}
+
+std::uint32_t VirtualRecorder::writeSpeedKbps() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->currentWriteKbps();
+}
+
+Journal& VirtualRecorder::journal() { return state_->journal; }
+FaultInjector& VirtualRecorder::faults() { return state_->faults; }
+SimClock& VirtualRecorder::clock() { return state_->clock; }
+void VirtualRecorder::setTimeScale(double scale) { state_->clock.setScale(scale); }
+const RecorderOptions& VirtualRecorder::options() const { return state_->options; }
+
+}  // namespace velk::vrec
