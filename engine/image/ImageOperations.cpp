@@ -1,11 +1,14 @@
-// Planning, boot images and session import answer with their failure value
-// until the on-disc structures are in place.
+// Planning and boot images; the import of a previous session still answers
+// with its failure value.
 #include "engine/image/ImageOperations.h"
+
+#include "engine/image/ElTorito.h"
+#include "engine/image/Layout.h"
 
 namespace velk::image {
 
-int PrepareImage(ImageProject&) { return 0; }
-int SetBootImage(ImageProject&, const char*) { return 0; }
+int PrepareImage(ImageProject& project) { return planLayout(project); }
+int SetBootImage(ImageProject& project, const char* path) { return setBootImage(project, path); }
 const char* GetBootImage(ImageProject& project) { return project.bootImagePath.c_str(); }
 int ImportSession(ImageProject&, int, std::u16string_view) { return 0; }
 

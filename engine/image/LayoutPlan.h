@@ -27,6 +27,15 @@ struct LayoutPlan {
     std::uint32_t dataEndsOnChunk = 0;
     // Block on the disc where the image starts (0 for a first session).
     std::uint32_t startLba = 0;
+
+    // Length of the generated header in blocks: everything before the boot
+    // image (or the UDF file-structure area, or the file data); 150 at least.
+    std::uint32_t headerBlocks = 0;
+    // Bytes allocated for headerBuffer by the last generation; appends never
+    // go beyond it.
+    std::uint32_t headerCapacity = 0;
+    // Zero bytes shared by every padding write (one raw CD sector's worth).
+    std::uint8_t zeroBlock[2352] = {};
 };
 
 }  // namespace velk

@@ -1,0 +1,117 @@
+#include "engine/image/DirectoryRecords.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/image/Endian.h"
+#include "engine/image/IsoDates.h"
+#include "platform/FindData.h"
+#include "platform/Text.h"
+
+namespace velk::image {
+
+std::uint32_t writeDirectoryRecord(std::uint8_t* out, const DirectoryRecord& record) {
+    const std::uint8_t n = record.identifierLength;
+    const std::uint32_t length = 33u + n + (n % 2 == 0 ? 1 : 0);
+    std::memset(out, 0, length);
+    out[0] = static_cast<std::uint8_t>(length);
+    out[1] = 0;  // extended attribute record length
+    putBoth32(out + 2, record.extent);
+    putBoth32(out + 10, record.dataLength);
+    if (record.date) writeRecordDate(out + 18, *record.date, record.gmtOffset);
+    out[25] = record.flags;
+    out[26] = 0;  // file unit size
+    out[27] = 0;  // interleave gap size
+    putBoth16(out + 28, 1);  // volume sequence number
+    out[32] = n;
+    if (n) std::memcpy(out + 33, record.identifier, n);
+    // 33 + n: padding byte when n is even, already zero
+    return length;
+}
+
+std::uint32_t folderExtent(const ImageProject& project, const FolderNode& folder,
+                           DirectoryTree tree) {
+    const LayoutPlan& plan = project.plan;
+    return tree == DirectoryTree::Iso ? plan.isoDirStart + plan.startLba + folder.isoBlock
+                                      : plan.jolietDirStart + plan.startLba + folder.jolietBlock;
+}
+
+std::uint32_t folderBytes(const FolderNode& folder, DirectoryTree tree) {
+    return tree == DirectoryTree::Iso ? folder.isoBytes : folder.jolietBytes;
+}
+
+DirectoryRecord childDirectoryRecord(const ImageProject& project, const FileItem& child,
+                                     DirectoryTree tree, std::uint8_t* identifierBuffer) {
+    DirectoryRecord record;
+    if (child.folder) {
+        record.extent = folderExtent(project, *child.folder, tree);
+        record.dataLength = folderBytes(*child.folder, tree);
+        record.flags = RecordDirectory;
+    } else if (child.size == 0) {
+        record.extent = 0;
+        record.dataLength = 0;
+    } else {
+        record.extent = child.fixedBlock
+                            ? child.dataBlock
+                            : project.plan.dataStart + project.plan.startLba + child.dataBlock;
+        // Sizes of 4 GiB and more are carried modulo 2^32 here; UDF has them whole.
+        record.dataLength = static_cast<std::uint32_t>(child.size);
+    }
+    if (child.attributes & platform::AttrHidden) record.flags |= RecordHidden;
+    record.date = &child.date;
+    record.gmtOffset = project.gmtOffset;
+
+    if (tree == DirectoryTree::Iso) {
+        const std::uint8_t n = child.isoNameLength;
+        std::memset(identifierBuffer, 0, n);
+        std::size_t copied = std::min<std::size_t>(n, child.isoName.size());
+        for (std::size_t i = 0; i < copied; ++i) {
+            identifierBuffer[i] = static_cast<std::uint8_t>(platform::upperAscii(child.isoName[i]));
+        }
+        record.identifierLength = n;
+    } else {
+        const std::uint32_t units = child.jolietNameLength;
+        std::memset(identifierBuffer, 0, 2 * units);
+        std::size_t copied = std::min<std::size_t>(units, child.jolietName.size());
+        for (std::size_t i = 0; i < copied; ++i) putBe16(identifierBuffer + 2 * i, child.jolietName[i]);
+        record.identifierLength = static_cast<std::uint8_t>(2 * units);
+    }
+    record.identifier = identifierBuffer;
+    return record;
+}
+
+bool writeDirectoryExtent(const ImageProject& project, const FolderNode& folder,
+                          DirectoryTree tree, std::uint8_t* out) {
+    const std::uint32_t extentBytes = folderBytes(folder, tree);
+    std::memset(out, 0, extentBytes);
+    if (extentBytes < BlockBytes) return false;
+
+    static constexpr std::uint8_t Self = 0x00;
+    static constexpr std::uint8_t Parent = 0x01;
+    DirectoryRecord dot;
+    dot.extent = folderExtent(project, folder, tree);
+    dot.dataLength = extentBytes;
+    dot.flags = RecordDirectory;
+    dot.identifier = &Self;
+    dot.identifierLength = 1;
+    std::uint32_t position = writeDirectoryRecord(out, dot);
+    DirectoryRecord dotDot = dot;
+    dotDot.extent = folderExtent(project, *folder.parent, tree);
+    dotDot.dataLength = folderBytes(*folder.parent, tree);
+    dotDot.identifier = &Parent;
+    position += writeDirectoryRecord(out + position, dotDot);
+
+    DirectoryBlockRule rule;
+    std::uint8_t identifier[256];
+    for (const FileItem* child = folder.firstChild; child; child = child->next) {
+        DirectoryRecord record = childDirectoryRecord(project, *child, tree, identifier);
+        std::uint32_t length = directoryRecordLength(*child, tree);
+        position += rule.place(length);  // the padding is already zero
+        if (position + length > extentBytes) return false;
+        writeDirectoryRecord(out + position, record);
+        position += length;
+    }
+    return true;
+}
+
+}  // namespace velk::image
