@@ -1,0 +1,178 @@
+// The simulated drive buffer and write speed, fault injection and the journal.
+#include <chrono>
+#include <thread>
+
+#include "RecorderHarness.h"
+#include "virtual-recorder/DriveTiming.h"
+
+namespace velk::vrec::test {
+namespace {
+
+struct BufferState {
+    std::uint32_t length;
+    std::uint32_t blank;
+};
+
+BufferState readBufferCapacity(Harness& h) {
+    CommandResult r;
+    const auto d = h.in({0x5C, 0, 0, 0, 0, 0, 0, 0, 12, 0}, 12, &r);
+    EXPECT_TRUE(r.good());
+    return {getBe32(&d[4]), getBe32(&d[8])};
+}
+
+TEST(DriveBuffer, FourTimesCdSpeedWritesThreeMegabytesInAboutFiveSeconds) {
+    Harness h(MediumKind::CdR, 0, 50.0);
+    ASSERT_TRUE(h.run({0xBB, 0, 0xFF, 0xFF, 0x02, 0xC2, 0, 0, 0, 0, 0, 0}).good());  // 706 kB/s
+    EXPECT_EQ(h.recorder->writeSpeedKbps(), 706u);
+    const auto empty = readBufferCapacity(h);
+    EXPECT_EQ(empty.length, 2u * 1024 * 1024);
+    EXPECT_EQ(empty.blank, empty.length);
+
+    const double start = h.recorder->clock().now();
+    const auto chunk = pattern(32, 0);
+    std::uint32_t fullest = 0;
+    for (std::uint32_t i = 0; i < 48; ++i) {  // 48 x 64 KiB = 3 MiB
+        ASSERT_TRUE(h.write(i * 32, chunk).good());
+        const auto b = readBufferCapacity(h);
+        fullest = std::max(fullest, b.length - b.blank);
+    }
+    // The buffer filled up to its size while the host wrote faster than the disc.
+    EXPECT_GT(fullest, 2u * 1024 * 1024 - 128 * 1024);
+    const auto beforeSync = readBufferCapacity(h);
+    ASSERT_TRUE(h.synchronizeCache().good());
+    const double elapsed = h.recorder->clock().now() - start;
+    // 3 MiB of 2048-byte user data at 4 x 75 blocks per second: 5.1 s.
+    EXPECT_NEAR(elapsed, 5.1, 0.5);
+    const auto afterSync = readBufferCapacity(h);
+    EXPECT_LT(beforeSync.blank, afterSync.blank);
+    EXPECT_EQ(afterSync.blank, afterSync.length);
+}
+
+TEST(DriveBuffer, DrainsAtTheWriteSpeedBetweenWrites) {
+    SimClock clock(1000.0);
+    DriveBuffer buffer(clock, 1000000);
+    buffer.setDrainRate(100000.0);  // 100 kB per simulated second
+    buffer.fill(500000);
+    EXPECT_NEAR(buffer.level(), 500000.0, 20000.0);
+    clock.sleepFor(2.0);
+    EXPECT_NEAR(buffer.level(), 300000.0, 30000.0);
+    // A fill that does not fit waits until the buffer has room.
+    const double before = clock.now();
+    buffer.fill(900000);
+    EXPECT_GE(clock.now() - before, 1.5);
+    EXPECT_LE(buffer.level(), 1000000u);
+}
+
+TEST(Faults, RulesFailTheCommandsTheyName) {
+    Harness h(MediumKind::CdR);
+    auto& faults = h.recorder->faults();
+    faults.failNthCommand(3, sense::WriteError);
+    EXPECT_TRUE(h.testUnitReady().good());
+    EXPECT_TRUE(h.testUnitReady().good());
+    EXPECT_EQ(h.testUnitReady().sense, sense::WriteError);
+    EXPECT_TRUE(h.testUnitReady().good());
+
+    faults.clear();
+    faults.failOpcode(0x51, senseOf(3, 0x11, 0));
+    EXPECT_EQ(h.run({0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}).sense, senseOf(3, 0x11, 0));
+    EXPECT_EQ(h.run({0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}).sense, senseOf(3, 0x11, 0));
+    EXPECT_TRUE(h.testUnitReady().good());
+
+    faults.clear();
+    faults.failWritesFrom(64, sense::WriteError);
+    EXPECT_TRUE(h.write(0, pattern(32, 0)).good());
+    EXPECT_TRUE(h.write(32, pattern(32, 0)).good());
+    EXPECT_EQ(h.write(64, pattern(32, 0)).sense, sense::WriteError);
+    // The failed WRITE recorded nothing: the next writable address stays 64.
+    EXPECT_EQ(h.trackInfo(1).nwa, 64u);
+
+    faults.clear();
+    faults.busyFor(2);
+    EXPECT_EQ(h.testUnitReady().scsiStatus, ScsiStatusBusy);
+    EXPECT_EQ(h.testUnitReady().scsiStatus, ScsiStatusBusy);
+    EXPECT_TRUE(h.testUnitReady().good());
+
+    faults.refuseGetConfiguration(true);
+    EXPECT_EQ(h.run({0x46, 2, 0, 0, 0, 0, 0, 0, 112, 0}).sense, sense::InvalidOpcode);
+    faults.refuseGetConfiguration(false);
+    EXPECT_TRUE(h.run({0x46, 2, 0, 0, 0, 0, 0, 0, 112, 0}).good());
+}
+
+TEST(Faults, UnitAttentionAfterLoadAndReset) {
+    Harness h(MediumKind::DvdR);
+    h.recorder->faults().unitAttentionAfterNextLoad();
+    ASSERT_TRUE(h.run({0x1B, 0, 0, 0, 0x02, 0}).good());
+    ASSERT_TRUE(h.run({0x1B, 0, 0, 0, 0x03, 0}).good());
+    EXPECT_TRUE(h.run({0x12, 0, 0, 0, 36, 0}).good());  // INQUIRY does not see it
+    EXPECT_EQ(h.testUnitReady().sense, sense::MediumChanged);
+    EXPECT_TRUE(h.testUnitReady().good());
+    // Only the next load.
+    ASSERT_TRUE(h.run({0x1B, 0, 0, 0, 0x02, 0}).good());
+    ASSERT_TRUE(h.run({0x1B, 0, 0, 0, 0x03, 0}).good());
+    EXPECT_TRUE(h.testUnitReady().good());
+
+    h.recorder->powerOnReset();
+    EXPECT_EQ(h.run({0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}).sense, sense::PowerOnReset);
+    EXPECT_TRUE(h.testUnitReady().good());
+}
+
+TEST(Faults, PlansAreParsedFromText) {
+    struct Case {
+        const char* plan;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"cmd:5:03/0C/00", true},
+        {"op:2A:05/21/02, busy:3; no-config,ua-on-load", true},
+        {"write:1000:03/0c/00", true},
+        {"", true},
+        {"cmd:5", false},
+        {"op:1FF:05/24/00", false},
+        {"cmd:x:03/0C/00", false},
+        {"write:10:3/0C", false},
+        {"sometimes", false},
+    };
+    for (const auto& c : cases) {
+        FaultInjector f;
+        std::string error;
+        EXPECT_EQ(f.addPlan(c.plan, &error), c.valid) << c.plan;
+        if (!c.valid) {
+            EXPECT_FALSE(error.empty());
+        }
+    }
+    FaultInjector f;
+    ASSERT_TRUE(f.addPlan("op:2A:05/21/02,busy:1"));
+    const std::uint8_t write[10] = {0x2A};
+    const std::uint8_t tur[6] = {0};
+    EXPECT_TRUE(f.decide(tur).busy);
+    EXPECT_EQ(f.decide(write).sense, sense::InvalidAddressForWrite);
+    EXPECT_FALSE(f.decide(tur).sense);
+}
+
+TEST(Journal, RecordsEveryCommandWithItsOutcome) {
+    Harness h(MediumKind::CdR);
+    ASSERT_TRUE(h.setWriteParameters(0x41, 0xC4).good());
+    ASSERT_TRUE(h.write(0, pattern(2, 0)).good());
+    EXPECT_FALSE(h.write(5, pattern(1, 0)).good());
+    h.recorder->faults().busyFor(1);
+    h.testUnitReady();
+    const auto entries = h.recorder->journal().entries();
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(h.recorder->journal().opcodes(), (std::vector<std::uint8_t>{0x5A, 0x55, 0x2A, 0x2A, 0x00}));
+    // MODE SELECT keeps its parameter list; WRITE data is not copied.
+    EXPECT_EQ(entries[1].parameters.size(), 60u);
+    EXPECT_EQ(entries[1].parameters[8], 0x05);
+    EXPECT_EQ(entries[1].parameters[10], 0x41);
+    EXPECT_TRUE(entries[2].parameters.empty());
+    EXPECT_EQ(entries[2].dataLength, 4096u);
+    EXPECT_TRUE(entries[2].good());
+    EXPECT_EQ(entries[3].status, ScsiStatusCheckCondition);
+    EXPECT_EQ(entries[3].sense, sense::InvalidAddressForWrite);
+    EXPECT_EQ(entries[4].status, ScsiStatusBusy);
+    EXPECT_EQ(formatJournalEntry(entries[3]), "2A 00 00 00 00 05 00 00 01 00 | out 2048 | 02 05/21/02");
+    h.recorder->journal().clear();
+    EXPECT_EQ(h.recorder->journal().size(), 0u);
+}
+
+}  // namespace
+}  // namespace velk::vrec::test
