@@ -377,8 +377,17 @@ TEST(Timing, SynchronizeCacheWithImmedReportsALongWriteWhileTheBufferDrains) {
     Harness h(MediumKind::CdR, 0, 10.0);
     ASSERT_TRUE(h.run({0xBB, 0, 0xFF, 0xFF, 0x02, 0xC2, 0, 0, 0, 0, 0, 0}).good());  // 4x
     ASSERT_TRUE(h.write(0, pattern(32, 0)).good());
+    h.recorder->setTimeScale(0.01);  // the drain now takes seconds of real time
     ASSERT_TRUE(h.synchronizeCache(true).good());
     EXPECT_EQ(h.write(32, pattern(32, 0)).sense, sense::LongWriteInProgress);
+    EXPECT_EQ(h.testUnitReady().sense, sense::LongWriteInProgress);
+    h.recorder->setTimeScale(1e6);
+    CommandResult r = h.testUnitReady();
+    for (int i = 0; i < 200 && !r.good(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        r = h.testUnitReady();
+    }
+    EXPECT_TRUE(r.good());
 }
 
 }  // namespace
