@@ -4,9 +4,11 @@
 // reproducible. Masks use `*` and `?`, case-insensitively; "*.*" matches
 // every name, also one without a dot. Symbolic links are followed (stat).
 // Attributes: AttrDirectory for a folder, AttrHidden for a name that begins
-// with "."; nothing else is synthesised. Linux stores no 8.3 names, so one is
-// made for every entry whose long name is not a valid 8.3 name; it is unique
-// among the entries of the same source folder (see makeAlternateNames).
+// with "."; nothing else is synthesised. A folder's size is 0. Linux keeps no
+// birth time in stat, so creationTime is the status-change time (st_ctim).
+// Linux stores no 8.3 names, so one is made for every entry whose long name
+// is not a valid 8.3 name; it is unique among the entries of the same source
+// folder (see makeAlternateNames).
 #pragma once
 
 #include <cstdint>
@@ -58,17 +60,28 @@ void setFileName(FindData& record, std::u16string_view name);
 void setAlternateName(FindData& record, std::u16string_view name);
 
 // The find-data record of one path (file or folder), following links;
-// nullopt when it does not exist. The alternate name is ranked among the
-// entries of the path's own folder, as the folder listing would give it.
+// nullopt when it does not exist. fileName is the last component of the path
+// as written (a link keeps its own name; trailing slashes are ignored; a
+// path ending in "." or ".." takes the real name of the folder it names).
+// The root folder has no name of its own: its fileName is "/" and its
+// alternate name is empty. Otherwise the alternate name is ranked among the
+// entries of the path's own folder, so it equals what listFolder gives.
 std::optional<FindData> findPath(const std::string& path);
 
 // Every entry of `folder` ("." and ".." left out) whose name matches `mask`,
-// sorted by name. nullopt when the folder cannot be opened.
+// sorted by name. nullopt when the folder cannot be opened. A name that is
+// not valid UTF-8 is reported with U+FFFD in place of the invalid bytes. An
+// entry that stat cannot follow (a dangling link, a link loop, an entry
+// removed while listing) is left out. Alternate names are made over every
+// entry of the folder, listed or not, before the mask is applied, so an
+// entry keeps its alternate name whatever mask lists it.
 std::optional<std::vector<FindData>> listFolder(const std::string& folder,
                                                 std::u16string_view mask);
 
-// Mask matching: `*` any run, `?` one character, case-insensitive; "*.*"
-// and "*" match every name.
+// Mask matching: `*` any run, `?` one character (a surrogate pair counts as
+// one), case-insensitive with foldCase; "*.*", "*" and the empty mask match
+// every name. No other dot rule applies: "*." matches only names ending in
+// a dot, and "a.*" does not match "a".
 bool matchesMask(std::u16string_view name, std::u16string_view mask);
 
 // Alternate 8.3 names for the long names of one folder, in the order given
@@ -78,7 +91,27 @@ bool matchesMask(std::u16string_view name, std::u16string_view mask);
 // characters, then ~N, then up to three extension characters, N chosen so
 // that the names are unique in the folder (ranked by long name in byte order).
 // Example: "Annual Report 2008.doc" -> "ANNUAL~1.DOC".
+//
+// The details:
+// - Names are ranked by their UTF-8 bytes; each takes the smallest N whose
+//   name is not taken by a higher-ranked alternate name or by any valid 8.3
+//   long name of the folder (compared upper-cased).
+// - Leading dots are not an extension separator: ".profile" -> "PROFIL~1".
+// - The base is cut so that base, "~" and N fit in eight characters:
+//   "ANNUAL~9", "ANNUA~10", "ANNU~100".
+// - When no base character survives (a name in Chinese, say), the base is
+//   four upper-case hex digits of a hash of the long name ("HHHH~1.TXT").
+// - Valid 8.3 long names that differ only in case ("readme.txt" and
+//   "README.TXT") would clash once upper-cased on the disc: the first in
+//   rank keeps an empty alternate name, the later ones get a numbered one.
 std::vector<std::u16string> makeAlternateNames(const std::vector<std::u16string>& longNames);
+
+// A valid 8.3 name: 1-8 base characters, optionally a dot and 1-3 extension
+// characters, every character (after ASCII upper-casing) one of A-Z, 0-9
+// and ! # $ % & ' ( ) - @ ^ _ ` { } ~. Lower-case ASCII letters count as
+// valid, because the names are upper-cased when they are written anyway:
+// "readme.txt" needs no alternate name. A space or any non-ASCII character
+// makes a name invalid.
 bool isValid83Name(std::u16string_view name);
 
 // (device, inode) of what the path names after following links; used to

@@ -2,7 +2,11 @@
 // UTF-16, and the case rules the engine uses for names.
 //
 // Conversions are total: invalid UTF-8 and unpaired surrogates become U+FFFD
-// (wide) or '?' (8-bit). A length limit is applied at a character boundary,
+// (wide) or '?' (8-bit). Each maximal run of bytes that starts a valid
+// sequence but cannot be completed becomes one U+FFFD; any other invalid
+// byte (a stray continuation byte, C0, C1, F5..FF, or a byte that would make
+// an overlong form, an encoded surrogate or a value above U+10FFFF) becomes
+// one U+FFFD of its own. A length limit is applied at a character boundary,
 // never through a character.
 #pragma once
 

@@ -17,11 +17,12 @@ struct SystemTime {
     std::uint16_t millisecond = 0;
 };
 
-// 100-ns intervals since 1601-01-01 UTC.
+// 100-ns intervals since 1601-01-01 UTC. A Unix time before 1601 becomes 0.
 std::uint64_t currentFileTime();
 std::uint64_t unixToFileTime(std::int64_t seconds, std::uint32_t nanoseconds);
 
-// UTC calendar time of a file time, and the local-time one (localtime_r).
+// UTC calendar time of a file time, and the local-time one (localtime_r,
+// after tzset() so that a changed TZ takes effect).
 SystemTime fileTimeToUtc(std::uint64_t fileTime);
 SystemTime fileTimeToLocal(std::uint64_t fileTime);
 SystemTime currentUtcTime();
