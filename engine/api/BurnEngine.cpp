@@ -19,7 +19,6 @@ constexpr int DefaultBufferSize = 33554432;
 constexpr int MinBufferSize = 2097152;
 // Larger rings gain nothing and would exhaust memory on a small machine.
 constexpr int MaxBufferSize = 655360000;
-constexpr std::uint32_t ChunkBytes = 65536;
 
 std::u16string wide(const char* text) { return platform::toUtf16(text ? text : ""); }
 std::u16string_view view(const char16_t* text) {
@@ -33,6 +32,15 @@ BurnEngine::BurnEngine() : project_(createProject().release()), device_(createDe
 }
 
 BurnEngine::~BurnEngine() {
+    // A job thread still running would outlive the records it works on: stop
+    // it and let it end first.
+    JobFields& jobs = project_->jobs;
+    if (jobs.runningThreads.load() > 0) {
+        jobs.stopRequested = 1;
+        while (jobs.runningThreads.load() > 0) {
+            jobs.waitUntil(std::chrono::milliseconds(100), [&] { return jobs.runningThreads.load() == 0; });
+        }
+    }
     destroyDevice(device_);
     delete project_;
 }

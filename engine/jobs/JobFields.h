@@ -1,18 +1,67 @@
-// Job fields that the recording jobs share with the project: polled by the
-// user interface and by the other job thread, so every one is atomic.
+// Job fields that the recording jobs share with the project. The user
+// interface and the other job thread poll them, so every one that crosses
+// threads is atomic.
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "engine/api/EngineTypes.h"
+#include "engine/jobs/ChunkQueue.h"
 
 namespace velk {
 
 struct JobFields {
     std::atomic<std::int32_t> jobState{0};
     std::atomic<std::int32_t> stopRequested{0};
-    std::atomic<std::int32_t> chunkCount{0};
+    std::atomic<std::int32_t> chunkCount{0};  // mirrors queue.size() for GetBufferFill
     std::atomic<std::int32_t> bufferSize{0};
     std::atomic<std::uint32_t> blocksWritten{0};
+
+    // Set-up switches: at most one of toFile / fromFile is set.
+    std::int32_t toFile = 0;
+    std::int32_t fromFile = 0;
+    std::int32_t closeOnly = 0;
+    std::uint32_t chunkSize = 0;
+    CompletionCallback completionCallback = nullptr;
+
+    // The image file of a file job: its path and, while the job runs, its stream.
+    std::string imagePath;
+    std::FILE* imageFile = nullptr;
+
+    // Producer / writer hand-over.
+    ChunkQueue queue;
+    std::uint32_t maxChunks = 0;
+    std::atomic<std::uint8_t> bufferPrimed{0};
+    std::atomic<std::uint8_t> producerFinished{0};
+    std::atomic<std::int32_t> lastChunkSealed{0};
+    std::atomic<std::uint64_t> blocksProduced{0};
+    std::atomic<std::int32_t> producerPriority{-1};
+
+    // Job threads still running; the engine waits for them before it goes.
+    std::atomic<std::int32_t> runningThreads{0};
+
+    // Wakes a job thread that waits for the other one (a chunk put or taken,
+    // a stop, a thread's end). Every wait still has the time limit of the
+    // poll it replaces, so a flag set without a notification (Abort) is seen
+    // as soon as before.
+    std::mutex waitMutex;
+    std::condition_variable changed;
+
+    void notify() {
+        { std::lock_guard<std::mutex> lock(waitMutex); }
+        changed.notify_all();
+    }
+    template <typename Predicate>
+    bool waitUntil(std::chrono::milliseconds limit, Predicate done) {
+        std::unique_lock<std::mutex> lock(waitMutex);
+        return changed.wait_for(lock, limit, done);
+    }
 };
 
 }  // namespace velk

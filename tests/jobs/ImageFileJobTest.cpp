@@ -1,0 +1,231 @@
+// Writing the project's image to a file through the producer and writer
+// threads: the bytes, the length, and the failures a user can meet.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <csignal>
+#include <filesystem>
+
+#include "engine/api/BurnEngine.h"
+#include "image/ImageTestSupport.h"
+#include "image/TestImageWriter.h"
+#include "jobs/JobTestSupport.h"
+#include "support/TempDir.h"
+
+namespace velk::testing {
+namespace {
+
+struct ImageCase {
+    const char* name;
+    bool udf;
+    bool joliet;
+    bool longNames;
+    bool boot;
+    bool virtualFiles;
+};
+
+class ImageFileJobTest : public ::testing::TestWithParam<ImageCase> {};
+
+void fillTree(BurnEngine& engine, const TempDir& dir, bool virtualFiles) {
+    dir.file("src/empty.txt", "");
+    dir.file("src/one.bin", "x");
+    dir.file("src/block.bin", std::string(2048, 'b'));
+    dir.file("src/block+1.bin", std::string(2049, 'c'));
+    dir.file("src/a/b/c/deep.txt", "deep");
+    dir.file("src/Música/Καλημέρα.txt", "greek");
+    dir.file("src/" + std::string(90, 'L') + ".txt", "long");
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 1, 0), nullptr);
+    if (virtualFiles) {
+        ImageProject& project = engine.project();
+        ASSERT_NE(addVirtual(project, u"\\a", u"generated.bin", 200000), nullptr);
+        ASSERT_NE(addVirtual(project, u"\\", u"chunk.bin", 65536), nullptr);
+    }
+}
+
+TEST_P(ImageFileJobTest, WrittenImageMatchesTheReferenceWriter) {
+    const ImageCase& c = GetParam();
+    TempDir dir;
+    BurnEngine engine;
+    engine.ResetProjectEx(c.longNames ? 1 : 0, 0);
+    engine.SetUdfBridge(c.udf ? 1 : 0);
+    engine.SetJoliet(c.joliet ? 1 : 0);
+    engine.SetVolumeLabel("JOB TEST");
+    fillTree(engine, dir, c.virtualFiles);
+    if (c.boot) {
+        std::string loader = dir.file("boot.img", std::string(2048, '\x90'));
+        ASSERT_EQ(engine.SetBootImage(loader.c_str()), 1);
+    }
+    int blocks = engine.PrepareImage();
+    ASSERT_GT(blocks, 0);
+
+    std::string expectedPath = dir.str() + "/expected.iso";
+    ASSERT_EQ(writeTestImage(engine.project(), expectedPath), "");
+
+    std::string imagePath = dir.str() + "/job.iso";
+    Completion completion;
+    ASSERT_EQ(engine.StartWriteImage(imagePath.c_str(), Completion::callback, &completion), 1);
+    EXPECT_EQ(completion.wait(), 0);
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+    EXPECT_EQ(engine.GetJobState(), JobIdle);
+    EXPECT_EQ(engine.GetBlocksWritten(), engine.GetImageBlocks());
+
+    std::vector<std::uint8_t> image = readAll(imagePath);
+    EXPECT_EQ(image.size(), static_cast<std::size_t>(engine.GetImageBlocks()) * 2048);
+    std::string where;
+    EXPECT_TRUE(sameImageApartFromDates(image, readAll(expectedPath), &where)) << where;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trees, ImageFileJobTest,
+    ::testing::Values(ImageCase{"Udf", true, true, false, false, false},
+                      ImageCase{"NoUdf", false, true, false, false, false},
+                      ImageCase{"NoJoliet", true, false, false, false, false},
+                      ImageCase{"Boot", true, true, false, true, false},
+                      ImageCase{"BootNoUdf", false, true, false, true, false},
+                      ImageCase{"Virtual", true, true, false, false, true},
+                      ImageCase{"VirtualNoUdf", false, true, false, false, true},
+                      ImageCase{"LongNames", true, true, true, false, true}),
+    [](const ::testing::TestParamInfo<ImageCase>& info) { return std::string(info.param.name); });
+
+TEST(ImageFileJobErrors, FolderThatDoesNotExist) {
+    BurnEngine engine;
+    engine.PrepareImage();
+    std::string path = "/nonexistent-velk-folder/out.iso";
+    Completion completion;
+    EXPECT_EQ(engine.StartWriteImage(path.c_str(), Completion::callback, &completion), 0);
+    EXPECT_EQ(engine.GetLastErrorText(), "Error creating file \"" + path + "\"");
+    EXPECT_EQ(completion.calls(), 0);
+}
+
+TEST(ImageFileJobErrors, UnplannedProjectIsRefused) {
+    TempDir dir;
+    BurnEngine engine;
+    std::string path = dir.str() + "/out.iso";
+    EXPECT_EQ(engine.StartWriteImage(path.c_str(), nullptr, nullptr), 0);
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrNotPrepared);
+}
+
+TEST(ImageFileJobErrors, SourceDeletedAfterPlanningNamesTheFile) {
+    TempDir dir;
+    BurnEngine engine;
+    std::string first = dir.file("first.bin", std::string(5000, 'f'));
+    std::string gone = dir.file("gone.bin", std::string(5000, 'g'));
+    engine.AddFile("\\", first.c_str());
+    engine.AddFile("\\", gone.c_str());
+    ASSERT_GT(engine.PrepareImage(), 0);
+    std::filesystem::remove(gone);
+
+    Completion completion;
+    int started = engine.StartWriteImage((dir.str() + "/out.iso").c_str(), Completion::callback, &completion);
+    if (started) {
+        EXPECT_EQ(completion.wait(), 1);
+    }
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+    EXPECT_EQ(engine.GetLastErrorText(), "Error opening file \"" + gone + "\"");
+    EXPECT_EQ(engine.project().jobs.chunkCount.load(), 0);
+}
+
+TEST(ImageFileJobErrors, ReadErrorPartWayStopsTheJob) {
+    TempDir dir;
+    BurnEngine engine;
+    std::string path = dir.file("data.bin", std::string(100000, 'd'));
+    engine.AddFile("\\", path.c_str());
+    ASSERT_GT(engine.PrepareImage(), 0);
+    // A folder in its place opens but cannot be read.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+
+    Completion completion;
+    int started = engine.StartWriteImage((dir.str() + "/out.iso").c_str(), Completion::callback, &completion);
+    if (started) {
+        EXPECT_EQ(completion.wait(), 1);
+    }
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrOpenFile);
+}
+
+TEST(ImageFileJobErrors, FullDiskFailsTheJob) {
+    TempDir dir;
+    BurnEngine engine;
+    engine.SetUdfBridge(0);
+    ASSERT_NE(addVirtual(engine.project(), u"\\", u"big.bin", 4 << 20), nullptr);
+    ASSERT_GT(engine.PrepareImage(), 0);
+    std::string path = dir.str() + "/out.iso";
+
+    // A file-size limit behaves like a full disk: writes past 1 MiB fail.
+    struct rlimit previous;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = previous;
+    limited.rlim_cur = 1 << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    Completion completion;
+    int started = engine.StartWriteImage(path.c_str(), Completion::callback, &completion);
+    int failed = started ? completion.wait() : -2;
+    bool ended = waitForJobThreads(engine.project());
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_EQ(started, 1);
+    EXPECT_EQ(failed, 1);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(engine.GetLastErrorText(), "Error creating file \"" + path + "\"");
+}
+
+TEST(ImageFileJobData, ShrunkFileLeavesZerosAndGrownFileIsCut) {
+    TempDir dir;
+    BurnEngine engine;
+    engine.SetUdfBridge(0);
+    std::string before = dir.file("before.bin", std::string(10000, 'B'));
+    std::string shrinks = dir.file("shrinks.bin", std::string(10000, 'S'));
+    std::string grows = dir.file("grows.bin", std::string(3000, 'G'));
+    engine.AddFile("\\", before.c_str());
+    engine.AddFile("\\", shrinks.c_str());
+    engine.AddFile("\\", grows.c_str());
+    ASSERT_GT(engine.PrepareImage(), 0);
+    std::filesystem::resize_file(shrinks, 3000);
+    dir.file("grows.bin", std::string(9000, 'G'));
+
+    std::string path = dir.str() + "/out.iso";
+    Completion completion;
+    ASSERT_EQ(engine.StartWriteImage(path.c_str(), Completion::callback, &completion), 1);
+    EXPECT_EQ(completion.wait(), 0);
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+
+    std::vector<std::uint8_t> image = readAll(path);
+    const ImageProject& project = engine.project();
+    auto dataOf = [&](int index) {
+        const FileItem& item = *project.itemTable[static_cast<std::size_t>(index)];
+        std::size_t start = (project.plan.dataStart + item.dataBlock) * std::size_t{2048};
+        std::size_t blocks = (item.size + 2047) / 2048;
+        return std::vector<std::uint8_t>(image.begin() + static_cast<long>(start),
+                                         image.begin() + static_cast<long>(start + blocks * 2048));
+    };
+    std::vector<std::uint8_t> shrunk = dataOf(1);
+    EXPECT_EQ(std::string(shrunk.begin(), shrunk.begin() + 3000), std::string(3000, 'S'));
+    EXPECT_EQ(std::count(shrunk.begin() + 3000, shrunk.end(), 0), static_cast<long>(shrunk.size() - 3000));
+    std::vector<std::uint8_t> grown = dataOf(2);
+    EXPECT_EQ(std::string(grown.begin(), grown.begin() + 3000), std::string(3000, 'G'));
+    EXPECT_EQ(std::count(grown.begin() + 3000, grown.end(), 0), static_cast<long>(grown.size() - 3000));
+}
+
+TEST(ImageFileJobData, StartsAtAddressZeroAfterAnAppendedSession) {
+    TempDir dir;
+    BurnEngine engine;
+    ASSERT_GT(engine.PrepareImage(), 0);
+    engine.project().plan.startLba = 5000;  // left by an earlier burn
+    std::string path = dir.str() + "/out.iso";
+    Completion completion;
+    ASSERT_EQ(engine.StartWriteImage(path.c_str(), Completion::callback, &completion), 1);
+    EXPECT_EQ(completion.wait(), 0);
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+    std::vector<std::uint8_t> image = readAll(path);
+    // The root directory record of the primary descriptor points inside the image.
+    const std::uint8_t* root = image.data() + 16 * 2048 + 156;
+    std::uint32_t extent = root[2] | root[3] << 8 | root[4] << 16 | static_cast<std::uint32_t>(root[5]) << 24;
+    EXPECT_EQ(extent, engine.project().plan.isoDirStart);
+}
+
+}  // namespace
+}  // namespace velk::testing
