@@ -58,6 +58,9 @@ protected:
 
     TempDir dir_;
     std::vector<std::string> paths_;
+    // Completion events outlive the plugin's workers (joined in TearDown):
+    // Event::set() may still be inside notify_all when the waiter returns.
+    std::vector<platform::Event> events_ = std::vector<platform::Event>(64);
     void* handle_ = nullptr;
     GetAspiSupportInfoFn supportInfo_ = nullptr;
     SendAspiCommandFn send_ = nullptr;
@@ -120,7 +123,7 @@ TEST_F(AspiPlugin, ExecuteSynchronouslyAndWithTheCompletionEvent) {
     EXPECT_EQ(getBe16(&config[6]), 0x001Au);  // the DVD+RW of target 1
 
     // With the event: pending, then complete when the event is set.
-    platform::Event event;
+    platform::Event& event = events_[0];
     std::array<std::uint8_t, 96> track{};
     auto async = request(0, 0, {0x52, 1, 0, 0, 0, 1, 0, 0, 96, 0}, track.data(), 96);
     async.flags |= SrbEventNotify;
@@ -148,7 +151,7 @@ TEST_F(AspiPlugin, ExecuteSynchronouslyAndWithTheCompletionEvent) {
 TEST_F(AspiPlugin, ManyRequestsInFlightOnSeveralDrives) {
     configure();
     constexpr int kRequests = 64;
-    std::vector<platform::Event> events(kRequests);
+    auto& events = events_;
     std::vector<std::array<std::uint8_t, 34>> answers(kRequests);
     std::vector<ScsiRequestBlock> requests;
     requests.reserve(kRequests);
