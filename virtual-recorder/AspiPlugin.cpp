@@ -81,9 +81,10 @@ private:
 };
 
 struct PluginState {
-    std::vector<std::unique_ptr<PluginDrive>> drives;
+    // The journal file outlives the drives, whose workers may still write to it.
     std::unique_ptr<std::ofstream> journalFile;
     std::mutex journalMutex;
+    std::vector<std::unique_ptr<PluginDrive>> drives;
 };
 
 std::mutex gMutex;

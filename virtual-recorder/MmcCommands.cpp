@@ -700,7 +700,9 @@ Result formatUnit(CommandContext& c) {
     const bool dvdRw = d.medium == MediumKind::DvdRwSequential || d.medium == MediumKind::DvdRwRestricted;
     double seconds = 0;
     bool discard = true;
-    // A number of blocks beyond the medium formats the whole medium.
+    // A number of blocks beyond the medium formats the whole medium; a quick
+    // format of a DVD-RW (type 15h) makes the whole medium restricted
+    // overwrite, whatever number of blocks it names.
     if (d.medium == MediumKind::DvdPlusRw && type == 0x26) {
         d.formatOverwritable(MediumKind::DvdPlusRw, blocks);
         seconds = kBackgroundFormatSeconds;

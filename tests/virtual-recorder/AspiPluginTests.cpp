@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "RecorderHarness.h"
 #include "virtual-recorder/AspiPlugin.h"
@@ -174,9 +175,16 @@ TEST_F(AspiPlugin, ServesTheDiscsNamedInTheEnvironment) {
     const std::string list = paths_[1] + ":" + dir_.file("missing.vdisc");
     ::setenv("VELK_VIRTUAL_DISCS", list.c_str(), 1);
     ::setenv("VELK_VIRTUAL_TIME_SCALE", "1000", 1);
+    ::setenv("VELK_VIRTUAL_JOURNAL", dir_.file("journal.txt").c_str(), 1);
+    ::setenv("VELK_VIRTUAL_FAULTS", "op:51:03/11/00", 1);
     EXPECT_EQ(supportInfo_(), 0x0101u);
     ::unsetenv("VELK_VIRTUAL_DISCS");
     ::unsetenv("VELK_VIRTUAL_TIME_SCALE");
+    ::unsetenv("VELK_VIRTUAL_JOURNAL");
+    ::unsetenv("VELK_VIRTUAL_FAULTS");
+    auto faulty = request(0, 0, {0x51, 0, 0, 0, 0, 0, 0, 0, 0, 0}, nullptr, 0);
+    EXPECT_EQ(send_(&faulty), SrbError);
+    EXPECT_EQ(faulty.sense[12], 0x11);
     auto ready = request(0, 0, {0, 0, 0, 0, 0, 0}, nullptr, 0);
     EXPECT_EQ(send_(&ready), SrbComplete);
     // A disc file that cannot be opened gives a drive without a disc.
@@ -184,6 +192,12 @@ TEST_F(AspiPlugin, ServesTheDiscsNamedInTheEnvironment) {
     EXPECT_EQ(send_(&empty), SrbError);
     EXPECT_EQ(empty.sense[12], 0x3A);
     shutdown_();
+    std::ifstream journal(dir_.file("journal.txt"));
+    std::string first, second;
+    std::getline(journal, first);
+    std::getline(journal, second);
+    EXPECT_EQ(first, "T0 51 00 00 00 00 00 00 00 00 00 | none 0 | 02 03/11/00");
+    EXPECT_EQ(second, "T0 00 00 00 00 00 00 | none 0 | 00");
     EXPECT_EQ(supportInfo_() & 0xFF, 0u);  // nothing configured: no adapter
 }
 
