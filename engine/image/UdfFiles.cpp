@@ -155,8 +155,10 @@ void writeFileFileEntry(const ImageProject& project, const FileItem& file,
             ++index;
             at += 8;
         }
-        // The zero-length descriptor that ends the list.
-        writeShortAd(at, 0, first + index * MaxExtentBlocks);
+        // The zero-length descriptor that ends the list. Its position is 0:
+        // readers such as 7-Zip check every descriptor's block against the
+        // partition, and "where the next extent would start" lies past its end.
+        writeShortAd(at, 0, 0);
     }
     writeDescriptorTag(out, TagFileEntry, logical(project, file.udfEntryBlock), BlockBytes - 16);
 }

@@ -288,7 +288,11 @@ TEST_P(ImageReaders, ListAndExtract) {
         expectExtracted(out, named, "7zz -tiso", !v.joliet);
     }
     if (v.udf && haveTool("7zz")) {
-        // 7-Zip lists the UDF tree; see ImageReaders.SevenZipUdfExtraction for its contents.
+        // 7-Zip lists the UDF tree and extracts it with every file's bytes.
+        fs::path out = work_ / (std::string(v.name) + ".7z-udf");
+        CommandResult x = run("7zz x -tudf -y -o" + quote(out.string()) + " " + quote(image));
+        EXPECT_EQ(x.status, 0) << x.output;
+        expectExtracted(out, l.udf, "7zz -tudf", false);
         CommandResult r = run("7zz l -tudf -slt " + quote(image));
         std::map<std::string, std::uint64_t> listed;
         std::istringstream lines(r.output);
