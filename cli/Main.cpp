@@ -2,12 +2,16 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/CliCommon.h"
+#include "cli/ImageCommand.h"
 #include "cli/TreeCommand.h"
+#include "cli/VdiscCommand.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"velk: data discs from files and folders"};
     app.require_subcommand(1);
     velk::cli::addTreeCommand(app);
+    velk::cli::addImageCommand(app);
+    velk::cli::addVdiscCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::RuntimeError& error) {
