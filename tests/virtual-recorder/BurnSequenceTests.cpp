@@ -273,3 +273,57 @@ INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, SecondSession, ::testing::ValuesIn(kSec
 
 }  // namespace
 }  // namespace velk::vrec::test
+
+namespace velk::vrec::test {
+namespace {
+
+// SQLite-style: fail the Nth command of a burn for every N; the recorder
+// keeps going and the disc file always reopens with a consistent layout.
+TEST(FaultAlongABurn, EveryFailedCommandLeavesAReadableDiscFile) {
+    const auto data = pattern(100, 2);
+    auto sequence = [&](Harness& h) {
+        h.run({0x46, 2, 0, 0, 0, 0, 0, 0, 112, 0});
+        h.setWriteParameters(0x60, 0xE5, 16, 16);
+        h.in({0x51, 0, 0, 0, 0, 0, 0, 0, 66, 0}, 66);
+        const auto track = h.trackInfo(1);
+        std::vector<std::uint8_t> reserve{0x53, 0, 0, 0, 0, 0, 0, 0, 100, 0};
+        h.run(reserve);
+        for (std::uint32_t done = 0; done < 100; done += 32) {
+            const std::uint32_t n = std::min<std::uint32_t>(32, 100 - done);
+            h.write(track.start + done, std::vector<std::uint8_t>(data.begin() + std::ptrdiff_t{done} * 2048,
+                                                                  data.begin() + std::ptrdiff_t{done + n} * 2048));
+        }
+        h.synchronizeCache();
+        h.close(1, 1);
+        h.close(1, 2);
+        h.close(2, 3);
+        h.run({0x1B, 0, 0, 0, 3, 0});
+        h.testUnitReady();
+    };
+    std::size_t commands = 0;
+    {
+        Harness h(MediumKind::DvdR, 50000);
+        sequence(h);
+        commands = h.recorder->journal().size();
+        ASSERT_GT(commands, 10u);
+    }
+    for (std::size_t n = 1; n <= commands; ++n) {
+        Harness h(MediumKind::DvdR, 50000);
+        h.recorder->faults().failNthCommand(n, sense::WriteError);
+        sequence(h);
+        const auto entries = h.recorder->journal().entries();
+        ASSERT_GE(entries.size(), n);
+        EXPECT_EQ(entries[n - 1].sense, sense::WriteError) << "command " << n;
+        h.recorder->removeDisc();
+        std::string error;
+        auto reopened = DiscStore::open(h.discPath(), &error);
+        ASSERT_TRUE(reopened) << "command " << n << ": " << error;
+        for (const auto& t : reopened->layout().tracks) {
+            EXPECT_LE(t.nwa, 50000u);
+            EXPECT_GE(t.nwa, t.start);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velk::vrec::test
