@@ -16,7 +16,10 @@ std::string formatJournalEntry(const JournalEntry& e) {
     char status[8];
     std::snprintf(status, sizeof status, "%02X", e.status);
     line += status;
-    if (e.sense.key != 0 || e.sense.asc != 0) line += " " + formatSense(e.sense);
+    if (e.sense.key != 0 || e.sense.asc != 0) {
+        line += ' ';
+        line += formatSense(e.sense);
+    }
     return line;
 }
 
