@@ -10,7 +10,7 @@ work=${1:-$(mktemp -d "${TMPDIR:-/tmp}/velk-bench-XXXXXX")}
 mkdir -p "$work"
 trap 'rm -rf "$work/tree1" "$work/tree2"' EXIT
 
-cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVELK_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_TESTS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" --target add_tree >/dev/null
 
 python3 - "$work" <<'PY'
