@@ -17,6 +17,16 @@ namespace velk::vrec {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// A response of `size` zero bytes with room to grow: responses are built by
+// appending, and reserving up front also keeps g++ 12's -Warray-bounds
+// false positive on vector growth at -O3 away.
+Bytes response(std::size_t size) {
+    Bytes out;
+    out.reserve(512);
+    out.resize(size, 0);
+    return out;
+}
 using Result = std::optional<Sense>;
 constexpr std::uint32_t kBlock = 2048;
 
@@ -182,7 +192,7 @@ Result getConfiguration(CommandContext& c) {
     const std::uint8_t rt = c.cdb[1] & 0x03;
     if (rt == 3) return sense::InvalidFieldInCdb;
     const std::uint16_t startFeature = static_cast<std::uint16_t>(getBe16(c.cdb + 2));
-    Bytes out(8, 0);
+    Bytes out = response(8);
     const auto& st = c.st;
     putBe16(&out[6], st.mediumPresent() ? st.disc->layout().info().profile : 0);
     for (const auto& f : features(st)) {
@@ -253,7 +263,7 @@ Result modeSense(CommandContext& c) {
     if (control == 3) return sense::SavingNotSupported;
     if (c.cdb[3] != 0) return sense::InvalidFieldInCdb;
     auto& st = c.st;
-    Bytes out(8, 0);
+    Bytes out = response(8);
     auto add = [&](const Bytes& p) { out.insert(out.end(), p.begin(), p.end()); };
     const bool all = page == 0x3F;
     bool found = false;
@@ -461,7 +471,7 @@ Result readTocPmaAtip(CommandContext& c) {
     const std::uint8_t format = c.cdb[2] & 0x0F;
     const std::uint8_t number = c.cdb[6];
     const std::uint32_t allocation = getBe16(c.cdb + 7);
-    Bytes out(4, 0);
+    Bytes out = response(4);
     if (format == 4) {
         if (!d.info().cd || d.readOnly()) return sense::InvalidFieldInCdb;
         out.resize(28, 0);
@@ -514,7 +524,7 @@ Result readTocPmaAtip(CommandContext& c) {
 
 Result readFormatCapacities(CommandContext& c) {
     const DiscLayout& d = layoutOf(c);
-    Bytes out(4, 0);
+    Bytes out = response(4);
     auto descriptor = [&](std::uint32_t blocks, std::uint8_t typeByte, std::uint32_t parameter) {
         const std::size_t at = out.size();
         out.resize(at + 8, 0);
@@ -762,7 +772,7 @@ Result getPerformance(CommandContext& c) {
     const std::uint8_t type = c.cdb[10];
     const std::uint32_t maxDescriptors = getBe16(c.cdb + 8);
     const DiscLayout& d = layoutOf(c);
-    Bytes out(8, 0);
+    Bytes out = response(8);
     auto& st = c.st;
     if (type == 0x03) {
         std::size_t count = 0;
