@@ -1,48 +1,43 @@
-// Until the command layer is in place every device operation answers with its
-// failure value: no recorder is listed, nothing can be selected or queried.
+// The drive commands of the engine's surface and the capability codes.
 #include "engine/device/DeviceOperations.h"
 
+#include "engine/device/MmcCommands.h"
 #include "engine/device/TraceLog.h"
 
 namespace velk::device {
 
-int Initialise(RecorderDevice& device, int forceAspi, const char*, int, const char* traceLogPath) {
-    device.forceAspi = static_cast<std::uint32_t>(forceAspi);
-    if (traceLogPath && !trace::open(traceLogPath)) return 0;
-    device.deviceCount = 0;
-    return 0;
+int TestUnitReady(RecorderDevice& device) { return mmc::TestUnitReady(device); }
+int CheckUnit(RecorderDevice& device) { return mmc::CheckUnit(device); }
+int LoadMedium(RecorderDevice& device) { return mmc::LoadMedium(device, 0); }
+int Eject(RecorderDevice& device) { return mmc::Eject(device, 0); }
+int LockMedium(RecorderDevice& device) { return mmc::LockMedium(device); }
+int UnlockMedium(RecorderDevice& device) { return mmc::UnlockMedium(device); }
+
+int QueryCapability(RecorderDevice& device, int code) {
+    const std::int32_t* flags = device.capabilityFlags;
+    switch (code) {
+    case 1: return flags[CapCdRRead];
+    case 2: return flags[CapCdRwRead];
+    case 3: return flags[CapDvdRamRead];
+    case 4: return flags[CapDvdRRead];
+    case 5: return flags[CapDvdRwRead];
+    case 6: return flags[CapDvdPlusRwRead];
+    case 7: return flags[CapDvdPlusRRead];
+    case 8: return flags[CapDvdPlusRDlRead];
+    case 11: return flags[CapCdRWrite];
+    case 12: return flags[CapCdRwWrite];
+    case 13: return flags[CapDvdRamWrite];
+    case 14: return flags[CapDvdRWrite];
+    case 15: return flags[CapDvdRwWrite];
+    case 16: return flags[CapDvdPlusRwWrite];
+    case 17: return flags[CapDvdPlusRWrite];
+    case 18: return flags[CapDvdPlusRDlWrite];
+    case 21: return (device.capabilitiesPage[3] >> 2) & 1;
+    case 22: return (device.capabilitiesPage[4] >> 7) & 1;
+    case 72: return trace::open(trace::defaultPath()) ? 1 : 0;
+    case 73: return trace::close() ? 1 : 0;
+    default: return 0;
+    }
 }
-std::uint8_t GetDeviceCount(RecorderDevice& device) { return device.deviceCount; }
-const char* GetDeviceName(RecorderDevice& device, int index) {
-    if (index < 0 || index >= device.deviceCount) return nullptr;
-    return device.entries[index].name;
-}
-int SelectByIndex(RecorderDevice&, int) { return 0; }
-int SelectByLetter(RecorderDevice&, char) { return 0; }
-int CanWrite(RecorderDevice&) { return 0; }
-int QueryCapability(RecorderDevice&, int) { return 0; }
-int TestUnitReady(RecorderDevice&) { return 0; }
-int CheckUnit(RecorderDevice&) { return 1; }
-int LoadMedium(RecorderDevice&) { return 0; }
-int Eject(RecorderDevice&) { return 0; }
-int LockMedium(RecorderDevice&) { return 0; }
-int UnlockMedium(RecorderDevice&) { return 0; }
-int SetSpeeds(RecorderDevice& device, std::uint16_t readSpeed, std::uint16_t writeSpeed) {
-    device.readSpeed = readSpeed;
-    device.writeSpeed = writeSpeed;
-    return 0;
-}
-std::uint16_t GetReadSpeed(RecorderDevice&) { return 0; }
-std::uint16_t GetWriteSpeed(RecorderDevice&) { return 0; }
-std::uint16_t GetMaxReadSpeed(RecorderDevice&) { return 0; }
-std::uint16_t GetMaxWriteSpeed(RecorderDevice&) { return 0; }
-std::uint16_t GetMaxWriteSpeedCurrent(RecorderDevice&) { return 0; }
-DiscType GetDiscType(RecorderDevice&) { return DiscNone; }
-int CanErase(RecorderDevice&) { return 0; }
-int IsDiscWritable(RecorderDevice&) { return 0; }
-int GetFreeBlocks(RecorderDevice&) { return 0; }
-int GetDiscCapacity(RecorderDevice&) { return 0; }
-std::uint8_t GetSessionCount(RecorderDevice&) { return 0; }
-std::uint32_t GetIsoVolumeSize(RecorderDevice&) { return 0; }
 
 }  // namespace velk::device

@@ -37,4 +37,30 @@ int GetDiscCapacity(RecorderDevice& device);
 std::uint8_t GetSessionCount(RecorderDevice& device);
 std::uint32_t GetIsoVolumeSize(RecorderDevice& device);
 
+// Below the engine's surface: used by the jobs, the session import and the
+// tools.
+std::uint8_t GetSelectedIndex(RecorderDevice& device);
+// Reads mode page 2Ah (defaults and current values), page 30h and the DVD+RW,
+// DVD+R dual layer and DVD-R/-RW write features into capabilitiesPage, the
+// speeds and capabilityFlags. 0 when page 2Ah cannot be read.
+int ProbeCapabilities(RecorderDevice& device);
+std::uint8_t GetLastTrackNumber(RecorderDevice& device);
+std::uint32_t GetDriveBufferSize(RecorderDevice& device);
+std::uint32_t GetDriveBufferUsed(RecorderDevice& device);
+// The letter of the drive whose SCSI address equals that of the entry being
+// built (entries[deviceCount]); NoDriveLetter when none matches.
+inline constexpr int NoDriveLetter = 0x81;
+int FindDriveLetter(RecorderDevice& device);
+// The ASPI-style scan over the library whose entry point sendAspiCommand
+// holds (Initialise runs it after loading the library); appends to the list
+// and stops when it is full.
+void ScanAspi(RecorderDevice& device);
+
+// Indexes into capabilityFlags.
+enum CapabilityFlag : int {
+    CapCdRRead, CapCdRwRead, CapDvdRRead, CapDvdRwRead, CapDvdRamRead, CapDvdPlusRwRead,
+    CapDvdPlusRDlRead, CapDvdPlusRRead, CapDvdRomRead, CapCdRWrite, CapCdRwWrite, CapDvdRWrite,
+    CapDvdRwWrite, CapDvdRamWrite, CapDvdPlusRwWrite, CapDvdPlusRDlWrite, CapDvdPlusRWrite,
+};
+
 }  // namespace velk::device

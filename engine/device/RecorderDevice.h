@@ -19,6 +19,11 @@ namespace velk {
 inline constexpr int MaxRecorders = 26;
 inline constexpr std::size_t DataBufferBytes = 65536;
 inline constexpr std::size_t OpcodeNameWidth = 22;
+inline constexpr std::size_t ConfigBufferBytes = 112;
+inline constexpr std::size_t TrackInfoBytes = 96;
+inline constexpr std::size_t DiscInfoBytes = 66;
+inline constexpr std::size_t WriteParametersPageBytes = 72;
+inline constexpr std::size_t CapabilitiesPageBytes = 72;
 
 struct DeviceEntry {
     char letter = 0;   // '?' when none was found
@@ -75,11 +80,26 @@ struct RecorderDevice {
     DeviceEntry entries[MaxRecorders] = {};
     std::int32_t capabilityFlags[17] = {};
     std::uint8_t scsiAddress[8] = {};
-    std::uint8_t capabilitiesPage[72] = {};
+    std::uint8_t capabilitiesPage[CapabilitiesPageBytes] = {};
     std::uint16_t defaultMaxReadSpeed = 0;
     std::uint16_t defaultMaxWriteSpeed = 0;
-    std::uint8_t writeParametersPage[72] = {};
+    std::uint8_t writeParametersPage[WriteParametersPageBytes] = {};
     std::mutex callbackLock;
+
+    // Response areas of the last queries (GET CONFIGURATION, READ TRACK
+    // INFORMATION with its fields in host order, READ DISC INFORMATION).
+    std::uint8_t configBuffer[ConfigBufferBytes] = {};
+    std::uint8_t trackInfo[TrackInfoBytes] = {};
+    std::uint8_t discInfo[DiscInfoBytes] = {};
+    // Data bytes the last command moved: what the pass-through driver
+    // reports, or the data length when the transport cannot tell. Response
+    // parsers never read past it.
+    std::uint32_t lastTransferred = 0;
+    // Where discovery looks for optical drives; empty means /sys and /dev.
+    char sysfsRoot[128] = {};
+    char devRoot[128] = {};
+    // The ASPI-style library that Initialise loaded (never unloaded).
+    void* aspiLibrary = nullptr;
 };
 
 // Creation: a zero-filled record with a closed handle and the opcode names.

@@ -1,0 +1,320 @@
+// Drive and disc queries: the medium type, capabilities and speeds, sessions,
+// erasability, writable space, capacity, the ISO 9660 volume already on the
+// disc and the drive buffer. Each query answers from one pass of commands;
+// whatever the drive answers is read only within the bytes it sent.
+#include <array>
+#include <cstring>
+
+#include "engine/device/BigEndian.h"
+#include "engine/device/DeviceOperations.h"
+#include "engine/device/MmcCommands.h"
+
+namespace velk::device {
+namespace {
+
+constexpr std::uint8_t CapabilitiesPageCode = 0x2A;
+constexpr std::uint8_t UnderrunFreePageCode = 0x30;
+constexpr std::uint32_t CapabilitiesSenseBytes = 128;
+constexpr std::size_t CapabilitiesCopyBytes = 64;
+constexpr std::uint32_t NoTrackSize = 0xFFFFFFFF;
+
+// Disc information fields.
+constexpr std::size_t DiscStatusByte = 2;
+constexpr std::size_t DiscSessionsByte = 4;
+constexpr std::size_t DiscLastTrackByte = 6;
+constexpr std::size_t DiscInfoMinimumBytes = 7;
+
+struct ProfileCode {
+    std::uint16_t profile;
+    DiscType type;
+};
+constexpr ProfileCode ProfileTable[] = {
+    {0x0008, DiscCdRom},   {0x0009, DiscCdR},          {0x000A, DiscCdRw},
+    {0x0010, DiscDvdRom},  {0x0011, DiscDvdR},         {0x0012, DiscDvdRam},
+    {0x0013, DiscDvdRwRestricted}, {0x0014, DiscDvdRwSequential},
+    {0x001A, DiscDvdPlusRw}, {0x001B, DiscDvdPlusR},   {0x002B, DiscDvdPlusRDualLayer},
+    {0x0020, DiscDdcdRom}, {0x0021, DiscDdcdR},        {0x0022, DiscDdcdRw},
+};
+
+DiscType discTypeOfProfile(std::uint16_t profile) {
+    for (const ProfileCode& entry : ProfileTable) {
+        if (entry.profile == profile) return entry.type;
+    }
+    return DiscNone;
+}
+
+// READ DISC INFORMATION into discInfo; false also when the drive sent too
+// little to hold the fields the queries read.
+bool readDiscInfo(RecorderDevice& device) {
+    if (!mmc::ReadDiscInformation(device, device.discInfo, DiscInfoBytes)) return false;
+    return mmc::responseBytes(device, DiscInfoBytes) >= DiscInfoMinimumBytes;
+}
+
+int discStatus(const RecorderDevice& device) { return device.discInfo[DiscStatusByte] & 0x03; }
+int lastSessionState(const RecorderDevice& device) { return (device.discInfo[DiscStatusByte] >> 2) & 0x03; }
+int erasableBit(const RecorderDevice& device) { return (device.discInfo[DiscStatusByte] >> 4) & 0x01; }
+std::uint8_t lastTrackInLastSession(const RecorderDevice& device) { return device.discInfo[DiscLastTrackByte]; }
+
+std::uint32_t trackField(const RecorderDevice& device, std::size_t offset) {
+    return getHost32(device.trackInfo + offset);
+}
+
+// Copies the capabilities page of the MODE SENSE response in dataBuffer into
+// capabilitiesPage, at most 64 bytes and never more than the drive sent.
+void copyCapabilitiesPage(RecorderDevice& device) {
+    std::size_t available = mmc::modeDataBytes(device.dataBuffer, mmc::responseBytes(device, CapabilitiesSenseBytes));
+    int located = mmc::locateModePage(device.dataBuffer, available, CapabilitiesPageCode);
+    if (located < 0) return;
+    std::size_t offset = static_cast<std::size_t>(located);
+    std::size_t count = available - offset;
+    if (count > CapabilitiesCopyBytes) count = CapabilitiesCopyBytes;
+    std::memset(device.capabilitiesPage, 0, CapabilitiesCopyBytes);
+    std::memcpy(device.capabilitiesPage, device.dataBuffer + offset, count);
+}
+
+// GET CONFIGURATION of one feature into configBuffer: true when the drive
+// returned that feature's descriptor; `write` gets its byte 12 (the flags).
+bool readFeature(RecorderDevice& device, std::uint16_t feature, std::uint8_t& flags) {
+    if (!mmc::GetConfiguration(device, device.configBuffer, ConfigBufferBytes, feature)) return false;
+    if (mmc::responseBytes(device, ConfigBufferBytes) < 13) return false;
+    if (getBe16(device.configBuffer + 8) != feature) return false;
+    flags = device.configBuffer[12];
+    return true;
+}
+
+std::uint32_t volumeSizeOf(const std::uint8_t* block) {
+    return static_cast<std::uint32_t>(block[80]) | (static_cast<std::uint32_t>(block[81]) << 8) |
+           (static_cast<std::uint32_t>(block[82]) << 16) | (static_cast<std::uint32_t>(block[83]) << 24);
+}
+
+}  // namespace
+
+DiscType GetDiscType(RecorderDevice& device) {
+    if (mmc::GetConfiguration(device, device.configBuffer, ConfigBufferBytes, 0) &&
+        mmc::responseBytes(device, ConfigBufferBytes) >= 8) {
+        be16ToHostInPlace(device.configBuffer + 6);
+        return discTypeOfProfile(getHost16(device.configBuffer + 6));
+    }
+    constexpr std::uint32_t AtipBytes = 30;
+    if (mmc::ReadTocPmaAtip(device, 4, 1, 0, device.dataBuffer, AtipBytes) &&
+        mmc::responseBytes(device, AtipBytes) >= 7) {
+        std::uint8_t discFlags = device.dataBuffer[6];
+        if (discFlags & 0x80) return static_cast<DiscType>(DiscCdR + ((discFlags >> 6) & 1));
+        return DiscCdRom;
+    }
+    if (mmc::ReadDiscInformation(device, device.discInfo, DiscInfoBytes) &&
+        mmc::responseBytes(device, DiscInfoBytes) > DiscStatusByte) {
+        return static_cast<DiscType>(DiscCdR + erasableBit(device));
+    }
+    return mmc::TestUnitReady(device) ? DiscCdRom : DiscNone;
+}
+
+int ProbeCapabilities(RecorderDevice& device) {
+    std::memset(device.capabilitiesPage, 0, sizeof device.capabilitiesPage);
+    device.defaultMaxReadSpeed = 0;
+    device.defaultMaxWriteSpeed = 0;
+    std::uint8_t* page = device.capabilitiesPage;
+
+    if (!mmc::ModeSense10(device, device.dataBuffer, CapabilitiesSenseBytes, CapabilitiesPageCode, 1)) {
+        return 0;
+    }
+    copyCapabilitiesPage(device);
+    device.defaultMaxReadSpeed = getBe16(page + 8);
+    device.defaultMaxWriteSpeed = getBe16(page + 18);
+
+    if (mmc::ModeSense10(device, device.dataBuffer, CapabilitiesSenseBytes, CapabilitiesPageCode, 0)) {
+        copyCapabilitiesPage(device);
+    }
+    device.maxReadSpeed = getBe16(page + 8);
+    device.currentReadSpeed = getBe16(page + 14);
+    device.maxWriteSpeed = getBe16(page + 18);
+    device.currentWriteSpeed = getBe16(page + 20);
+    for (std::size_t field : {18u, 20u, 8u, 14u, 12u}) be16ToHostInPlace(page + field);
+
+    if (mmc::ModeSense10(device, device.dataBuffer, CapabilitiesSenseBytes, UnderrunFreePageCode, 1)) {
+        page[4] |= 0x80;
+    }
+
+    std::int32_t* flags = device.capabilityFlags;
+    flags[CapCdRRead] = page[2] & 0x01 ? 1 : 0;
+    flags[CapCdRwRead] = page[2] & 0x02 ? 1 : 0;
+    flags[CapDvdRomRead] = page[2] & 0x08 ? 1 : 0;
+    flags[CapDvdRRead] = page[2] & 0x10 ? 1 : 0;
+    flags[CapDvdRamRead] = page[2] & 0x20 ? 1 : 0;
+    flags[CapCdRWrite] = page[3] & 0x01 ? 1 : 0;
+    flags[CapCdRwWrite] = page[3] & 0x02 ? 1 : 0;
+    flags[CapDvdRWrite] = page[3] & 0x10 ? 1 : 0;
+    flags[CapDvdRamWrite] = page[3] & 0x20 ? 1 : 0;
+    for (int flag : {CapDvdRwRead, CapDvdRwWrite, CapDvdPlusRwRead, CapDvdPlusRwWrite, CapDvdPlusRRead,
+                     CapDvdPlusRWrite, CapDvdPlusRDlRead, CapDvdPlusRDlWrite}) {
+        flags[flag] = 0;
+    }
+
+    std::uint8_t featureFlags = 0;
+    if (readFeature(device, 0x2A, featureFlags)) {  // DVD+RW
+        flags[CapDvdPlusRwRead] = flags[CapDvdPlusRRead] = 1;
+        if (featureFlags & 0x01) flags[CapDvdPlusRwWrite] = flags[CapDvdPlusRWrite] = 1;
+    }
+    if (readFeature(device, 0x3B, featureFlags)) {  // DVD+R dual layer
+        flags[CapDvdPlusRDlRead] = 1;
+        if (featureFlags & 0x01) flags[CapDvdPlusRDlWrite] = 1;
+    }
+    if (readFeature(device, 0x2F, featureFlags)) {  // DVD-R/-RW write
+        flags[CapDvdRRead] = flags[CapDvdRWrite] = 1;
+        if (featureFlags & 0x02) flags[CapDvdRwRead] = flags[CapDvdRwWrite] = 1;
+    }
+    return 1;
+}
+
+int CanWrite(RecorderDevice& device) { return device.capabilitiesPage[3] != 0 ? 1 : 0; }
+
+std::uint16_t GetMaxReadSpeed(RecorderDevice& device) {
+    (void)ProbeCapabilities(device);
+    return device.defaultMaxReadSpeed;
+}
+std::uint16_t GetReadSpeed(RecorderDevice& device) {
+    (void)ProbeCapabilities(device);
+    return getHost16(device.capabilitiesPage + 14);
+}
+std::uint16_t GetMaxWriteSpeed(RecorderDevice& device) {
+    (void)ProbeCapabilities(device);
+    return device.defaultMaxWriteSpeed;
+}
+std::uint16_t GetMaxWriteSpeedCurrent(RecorderDevice& device) {
+    (void)ProbeCapabilities(device);
+    return getHost16(device.capabilitiesPage + 18);
+}
+std::uint16_t GetWriteSpeed(RecorderDevice& device) {
+    (void)ProbeCapabilities(device);
+    return getHost16(device.capabilitiesPage + 20);
+}
+
+int SetSpeeds(RecorderDevice& device, std::uint16_t readSpeed, std::uint16_t writeSpeed) {
+    device.writeSpeed = writeSpeed;
+    device.readSpeed = readSpeed;
+    return mmc::SetCdSpeed(device, readSpeed, writeSpeed);
+}
+
+std::uint8_t GetSessionCount(RecorderDevice& device) {
+    if (readDiscInfo(device)) {
+        int state = lastSessionState(device);
+        if (state == 0 || state == 1) device.discInfo[DiscSessionsByte]--;
+        return device.discInfo[DiscSessionsByte];
+    }
+    return GetDiscType(device) == DiscDvdRam ? 1 : 0;
+}
+
+std::uint8_t GetLastTrackNumber(RecorderDevice& device) {
+    return readDiscInfo(device) ? lastTrackInLastSession(device) : 0;
+}
+
+int CanErase(RecorderDevice& device) {
+    switch (GetDiscType(device)) {
+    case DiscDvdRam:
+    case DiscDvdRwRestricted:
+    case DiscDvdRwSequential:
+    case DiscDvdPlusRw: return 1;
+    default: break;
+    }
+    return readDiscInfo(device) ? erasableBit(device) : 0;
+}
+
+int IsDiscWritable(RecorderDevice& device) {
+    DiscType type = GetDiscType(device);
+    if (type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdPlusRw) return 1;
+    if (readDiscInfo(device)) {
+        int status = discStatus(device);
+        if (status == 0 || status == 1) return 1;
+        if (status == 2 && lastSessionState(device) == 3) return 0;
+    }
+    (void)mmc::SetWriteParameters(device, device.testWrite, device.underrunProtection, 0, type);
+    if (!mmc::ReadTrackInformation(device, mmc::InvisibleTrack) &&
+        !mmc::ReadTrackInformation(device, static_cast<std::uint8_t>(lastTrackInLastSession(device) + 1))) {
+        return 0;
+    }
+    return trackField(device, mmc::TrackFreeBlocks) != 0 ? 1 : 0;
+}
+
+int GetFreeBlocks(RecorderDevice& device) {
+    DiscType type = GetDiscType(device);
+    if (!IsDiscWritable(device)) return 0;
+    (void)mmc::SetWriteParameters(device, 0, 0, device.closeDisc == 0 ? 1 : 0, type);
+    auto largerOfFreeAndSize = [&device]() -> std::uint32_t {
+        std::uint32_t freeBlocks = trackField(device, mmc::TrackFreeBlocks);
+        std::uint32_t size = trackField(device, mmc::TrackSize);
+        return freeBlocks > size ? freeBlocks : size;
+    };
+    if (type < DiscDvdRom) {
+        if (readDiscInfo(device) && mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) {
+            if (trackField(device, mmc::TrackSize) == NoTrackSize) return 0;
+            return static_cast<int>(largerOfFreeAndSize());
+        }
+    }
+    bool haveTrack = readDiscInfo(device) && mmc::ReadTrackInformation(device, lastTrackInLastSession(device));
+    if (!haveTrack) {
+        if (type == DiscDvdRam || type == DiscDvdPlusRw) {
+            return static_cast<int>(mmc::ReadFormatCapacities(device) - GetIsoVolumeSize(device));
+        }
+        return 0;
+    }
+    std::uint32_t size = trackField(device, mmc::TrackSize);
+    if (size == NoTrackSize) return 0;
+    if (type == DiscDvdRwRestricted) return static_cast<int>(mmc::ReadFormatCapacities(device) - size);
+    if (type == DiscDvdRam || type == DiscDvdPlusRw) return static_cast<int>(size - GetIsoVolumeSize(device));
+    return static_cast<int>(largerOfFreeAndSize());
+}
+
+int GetDiscCapacity(RecorderDevice& device) {
+    DiscType type = GetDiscType(device);
+    (void)mmc::SetWriteParameters(device, 0, 0, device.closeDisc == 0 ? 1 : 0, type);
+    switch (type) {
+    case DiscDvdR:
+    case DiscDvdRam:
+    case DiscDvdRwRestricted:
+    case DiscDvdRwSequential:
+    case DiscDvdPlusR:
+    case DiscDvdPlusRDualLayer: return static_cast<int>(mmc::ReadFormatCapacities(device));
+    case DiscDvdPlusRw: {
+        if (!readDiscInfo(device)) return 0;
+        bool blank = discStatus(device) == 0;
+        if (!mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) return 0;
+        if (blank) return static_cast<int>(trackField(device, mmc::TrackSize));
+        return static_cast<int>(mmc::ReadFormatCapacities(device));
+    }
+    default: break;
+    }
+    if (type < DiscDvdRom) {
+        if (!readDiscInfo(device)) return 0;
+        if (!mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) return 0;
+        std::uint32_t size = trackField(device, mmc::TrackSize);
+        if (size == NoTrackSize) return 0;
+        if (device.trackInfo[mmc::TrackFlags] & 0x10) return static_cast<int>(size);
+        return static_cast<int>(trackField(device, mmc::TrackStartAddress) + size);
+    }
+    return 0;
+}
+
+std::uint32_t GetIsoVolumeSize(RecorderDevice& device) {
+    std::array<std::uint8_t, 2048> block;
+    block.fill(0xFF);
+    (void)mmc::SetWriteParameters(device, device.testWrite, device.underrunProtection, 0, GetDiscType(device));
+    device.closeAfterCommand = 0;
+    // A supplementary (Joliet) descriptor is preferred over the primary one.
+    for (std::uint8_t descriptorType : {std::uint8_t{2}, std::uint8_t{1}}) {
+        for (std::uint32_t address = 16; address < 32; ++address) {
+            if (!mmc::Read10(device, address, 1, block.data())) continue;
+            if (block[0] == descriptorType && std::memcmp(block.data() + 1, "CD001", 5) == 0) {
+                return volumeSizeOf(block.data());
+            }
+        }
+    }
+    device.closeAfterCommand = 1;
+    return 0;
+}
+
+std::uint32_t GetDriveBufferSize(RecorderDevice& device) { return device.bufferLength.load(); }
+std::uint32_t GetDriveBufferUsed(RecorderDevice& device) {
+    return device.bufferLength.load() - device.bufferBlank.load();
+}
+
+}  // namespace velk::device
