@@ -11,11 +11,11 @@ namespace velk::platform {
 
 class Event {
 public:
+    // Notifies under the lock: a waiter that wakes may destroy the event at
+    // once, so set() must be done with it before the waiter can return.
     void set() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            signalled_ = true;
-        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        signalled_ = true;
         cond_.notify_all();
     }
     void reset() {
