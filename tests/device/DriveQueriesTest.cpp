@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "engine/device/BigEndian.h"
+#include "engine/device/DeviceOperations.h"
+#include "engine/device/MmcCommands.h"
+#include "engine/device/TraceLog.h"
+#include "tests/device/FakeDrive.h"
+
+namespace velk {
+namespace {
+
+using testing::FakeDrive;
+using testing::Reply;
+using testing::SentCommand;
+using Bytes = std::vector<std::uint8_t>;
+
+Reply withData(Bytes data) {
+    Reply reply;
+    reply.data = std::move(data);
+    return reply;
+}
+
+Reply configuration(std::uint16_t profile) {
+    Bytes data(112, 0);
+    device::putBe32(data.data(), 108);
+    device::putBe16(data.data() + 6, profile);
+    return withData(data);
+}
+
+Reply discInformation(std::uint8_t statusByte, std::uint8_t sessions, std::uint8_t lastTrack) {
+    Bytes data(66, 0);
+    device::putBe16(data.data(), 32);
+    data[2] = statusByte;
+    data[4] = sessions;
+    data[6] = lastTrack;
+    return withData(data);
+}
+
+Reply trackInformation(std::uint32_t start, std::uint32_t freeBlocks, std::uint32_t size, bool fixedPacket = false) {
+    Bytes data(96, 0);
+    device::putBe16(data.data(), 46);
+    data[6] = fixedPacket ? 0x10 : 0;
+    device::putBe32(data.data() + 8, start);
+    device::putBe32(data.data() + 16, freeBlocks);
+    device::putBe32(data.data() + 24, size);
+    return withData(data);
+}
+
+Reply formatCapacity(std::uint32_t blocks) {
+    Bytes data(28, 0);
+    data[3] = 8;
+    device::putBe32(data.data() + 4, blocks);
+    device::putBe24(data.data() + 9, 2048);
+    return withData(data);
+}
+
+// Page 2Ah after a header and an 8-byte block descriptor, PS bit set.
+Reply capabilitiesPage(std::uint8_t read, std::uint8_t write, std::uint8_t byte4, std::uint16_t maxRead,
+                       std::uint16_t curRead, std::uint16_t maxWrite, std::uint16_t curWrite) {
+    Bytes data(128, 0);
+    device::putBe16(data.data(), 126);
+    device::putBe16(data.data() + 6, 8);
+    std::uint8_t* page = data.data() + 16;
+    page[0] = 0xAA;
+    page[1] = 0x3C;
+    page[2] = read;
+    page[3] = write;
+    page[4] = byte4;
+    device::putBe16(page + 8, maxRead);
+    device::putBe16(page + 12, 2048);
+    device::putBe16(page + 14, curRead);
+    device::putBe16(page + 18, maxWrite);
+    device::putBe16(page + 20, curWrite);
+    return withData(data);
+}
+
+class DriveQueriesTest : public ::testing::Test {
+protected:
+    testing::DevicePtr device = testing::makeDevice();
+};
+
+TEST_F(DriveQueriesTest, DiscTypeFromTheCurrentProfile) {
+    const std::pair<std::uint16_t, DiscType> profiles[] = {
+        {0x0008, DiscCdRom}, {0x0009, DiscCdR}, {0x000A, DiscCdRw}, {0x0010, DiscDvdRom},
+        {0x0011, DiscDvdR}, {0x0012, DiscDvdRam}, {0x0013, DiscDvdRwRestricted},
+        {0x0014, DiscDvdRwSequential}, {0x001A, DiscDvdPlusRw}, {0x001B, DiscDvdPlusR},
+        {0x002B, DiscDvdPlusRDualLayer}, {0x0020, DiscDdcdRom}, {0x0021, DiscDdcdR},
+        {0x0022, DiscDdcdRw}, {0x0000, DiscNone}, {0x0015, DiscNone}, {0x0041, DiscNone},
+    };
+    for (const auto& [profile, type] : profiles) {
+        SCOPED_TRACE(profile);
+        FakeDrive drive(*device);
+        drive.on(0x46, configuration(profile));
+        EXPECT_EQ(device::GetDiscType(*device), type);
+        EXPECT_EQ(drive.last(0x46)->cdb, (Bytes{0x46, 2, 0, 0, 0, 0, 0, 0, 112, 0}));
+        EXPECT_EQ(device::getHost16(device->configBuffer + 6), profile);  // converted in place
+    }
+}
+
+TEST_F(DriveQueriesTest, DiscTypeFallsBackToAtipThenDiscInformationThenTestUnitReady) {
+    struct Case {
+        const char* name;
+        std::optional<std::uint8_t> atipByte6;
+        std::optional<std::uint8_t> discStatusByte;
+        bool ready;
+        DiscType expected;
+    };
+    const Case cases[] = {
+        {"blank CD-RW from the ATIP", 0xC0, std::nullopt, false, DiscCdRw},
+        {"CD-R from the ATIP", 0x80, std::nullopt, false, DiscCdR},
+        {"pressed disc from the ATIP", 0x40, std::nullopt, false, DiscCdRom},
+        {"erasable from disc information", std::nullopt, 0x10, false, DiscCdRw},
+        {"write-once from disc information", std::nullopt, 0x0E, false, DiscCdR},
+        {"only ready", std::nullopt, std::nullopt, true, DiscCdRom},
+        {"nothing answers", std::nullopt, std::nullopt, false, DiscNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDrive drive(*device);
+        Reply refused = testing::checkCondition(5, 0x20, 0);
+        drive.on(0x46, refused);
+        if (c.atipByte6) {
+            Bytes atip(30, 0);
+            atip[6] = *c.atipByte6;
+            drive.on(0x43, withData(atip));
+        } else {
+            drive.on(0x43, refused);
+        }
+        drive.on(0x51, c.discStatusByte ? discInformation(*c.discStatusByte, 1, 1) : refused);
+        drive.on(0x00, c.ready ? Reply{} : testing::checkCondition(2, 0x3A, 0));
+        EXPECT_EQ(device::GetDiscType(*device), c.expected);
+        const SentCommand* atip = drive.last(0x43);
+        ASSERT_NE(atip, nullptr);
+        EXPECT_EQ(atip->cdb, (Bytes{0x43, 2, 4, 0, 0, 0, 0, 0, 30, 0}));
+    }
+}
+
+TEST_F(DriveQueriesTest, ProbeReadsSpeedsCapabilitiesAndFeatures) {
+    FakeDrive drive(*device);
+    drive.respond = [](const SentCommand& c) -> std::optional<Reply> {
+        if (c.opcode() == 0x5A && c.cdb[2] == 0xAA) return capabilitiesPage(0x3B, 0x37, 0x00, 8467, 2000, 5540, 1385);
+        if (c.opcode() == 0x5A && c.cdb[2] == 0x2A) return capabilitiesPage(0x3B, 0x37, 0x00, 7056, 1764, 4155, 2770);
+        if (c.opcode() == 0x5A && c.cdb[2] == 0xB0) return Reply{};  // page 30h answered
+        if (c.opcode() == 0x46) {
+            std::uint16_t feature = device::getBe16(c.cdb.data() + 2);
+            Bytes data(112, 0);
+            device::putBe16(data.data() + 8, feature);
+            data[12] = feature == 0x2A ? 0x01 : feature == 0x2F ? 0x02 : 0x00;
+            return withData(data);
+        }
+        return std::nullopt;
+    };
+    ASSERT_EQ(device::ProbeCapabilities(*device), 1);
+    EXPECT_EQ(device->defaultMaxReadSpeed, 8467);
+    EXPECT_EQ(device->defaultMaxWriteSpeed, 5540);
+    EXPECT_EQ(device->maxReadSpeed, 7056);
+    EXPECT_EQ(device->currentReadSpeed, 1764);
+    EXPECT_EQ(device->maxWriteSpeed, 4155);
+    EXPECT_EQ(device->currentWriteSpeed, 2770);
+    EXPECT_EQ(device::getHost16(device->capabilitiesPage + 12), 2048);  // buffer size in host order
+    EXPECT_EQ(device::CanWrite(*device), 1);
+
+    const std::pair<int, int> codes[] = {
+        {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 0}, {10, 0},
+        {11, 1}, {12, 1}, {13, 1}, {14, 1}, {15, 1}, {16, 1}, {17, 1}, {18, 0}, {21, 1}, {22, 1}, {23, 0}, {0, 0},
+    };
+    for (const auto& [code, expected] : codes) EXPECT_EQ(device::QueryCapability(*device, code), expected) << code;
+    EXPECT_EQ(device->capabilityFlags[device::CapDvdRomRead], 1);
+
+    drive.respond = nullptr;
+    drive.on(0x5A, testing::checkCondition(5, 0x24, 0));
+    EXPECT_EQ(device::GetMaxWriteSpeed(*device), 0);
+    EXPECT_EQ(device::CanWrite(*device), 0);
+}
+
+TEST_F(DriveQueriesTest, UnderrunFreeSupportFromPage2AOrFromPage30) {
+    struct Case {
+        std::uint8_t byte4;
+        bool page30;
+        int expected;
+    };
+    for (const Case& c : {Case{0x80, false, 1}, Case{0x00, true, 1}, Case{0x00, false, 0}}) {
+        FakeDrive drive(*device);
+        drive.respond = [&c](const SentCommand& command) -> std::optional<Reply> {
+            if (command.opcode() != 0x5A) return std::nullopt;
+            if ((command.cdb[2] & 0x3F) == 0x30) {
+                return c.page30 ? Reply{} : testing::checkCondition(5, 0x24, 0);
+            }
+            return capabilitiesPage(0, 0, c.byte4, 1, 1, 1, 1);
+        };
+        ASSERT_EQ(device::ProbeCapabilities(*device), 1);
+        EXPECT_EQ(device::QueryCapability(*device, 22), c.expected);
+    }
+}
+
+TEST_F(DriveQueriesTest, SessionCountLeavesOutAnOpenLastSession) {
+    struct Case {
+        const char* name;
+        std::optional<std::uint8_t> statusByte;
+        std::uint8_t sessions;
+        std::uint16_t profile;
+        std::uint8_t expected;
+    };
+    const Case cases[] = {
+        {"three sessions, the last incomplete", 0x05, 3, 0x0009, 2},
+        {"blank disc", 0x00, 1, 0x0009, 0},
+        {"finalised", 0x0E, 3, 0x0009, 3},
+        {"refused on DVD-RAM", std::nullopt, 0, 0x0012, 1},
+        {"refused otherwise", std::nullopt, 0, 0x0011, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDrive drive(*device);
+        drive.on(0x51, c.statusByte ? discInformation(*c.statusByte, c.sessions, 1)
+                                    : testing::checkCondition(2, 0x3A, 0));
+        drive.on(0x46, configuration(c.profile));
+        EXPECT_EQ(device::GetSessionCount(*device), c.expected);
+        if (c.statusByte) {
+            EXPECT_EQ(device->discInfo[4], c.expected);
+        }
+    }
+}
+
+TEST_F(DriveQueriesTest, FinalisedDiscHasNoWritableSpace) {
+    FakeDrive drive(*device);
+    drive.on(0x46, configuration(0x0009));
+    drive.on(0x51, discInformation(0x0E, 1, 1));
+    drive.on(0x52, trackInformation(0, 0, 1000));
+    EXPECT_EQ(device::IsDiscWritable(*device), 0);
+    EXPECT_EQ(device::GetFreeBlocks(*device), 0);
+    EXPECT_EQ(drive.last(0x55), nullptr);
+}
+
+TEST_F(DriveQueriesTest, DvdPlusRwWithoutTrackInformationIsFormattedSizeLessTheVolume) {
+    FakeDrive drive(*device);
+    drive.on(0x46, configuration(0x001A));
+    drive.on(0x51, discInformation(0x1E, 1, 1));
+    drive.on(0x52, testing::checkCondition(5, 0x24, 0));
+    drive.on(0x23, formatCapacity(2295104));
+    drive.respond = [](const SentCommand& c) -> std::optional<Reply> {
+        if (c.opcode() != 0x28) return std::nullopt;
+        Bytes block(2048, 0);
+        std::uint32_t address = device::getBe32(c.cdb.data() + 2);
+        block[0] = address == 16 ? 1 : 0xFF;
+        std::memcpy(block.data() + 1, "CD001", 5);
+        block[80] = 0x10;  // 10000 blocks, little-endian
+        block[81] = 0x27;
+        return withData(block);
+    };
+    device->closeAfterCommand = 1;
+    EXPECT_EQ(device::GetFreeBlocks(*device), 2295104 - 10000);
+    EXPECT_EQ(device->closeAfterCommand, 0);  // a volume was found
+}
+
+TEST_F(DriveQueriesTest, IsoVolumeSizePrefersTheSupplementaryDescriptor) {
+    FakeDrive drive(*device);
+    drive.respond = [](const SentCommand& c) -> std::optional<Reply> {
+        if (c.opcode() != 0x28) return std::nullopt;
+        std::uint32_t address = device::getBe32(c.cdb.data() + 2);
+        if (address == 20) return testing::checkCondition(3, 0x11, 0);
+        Bytes block(2048, 0);
+        block[0] = address == 16 ? 1 : address == 17 ? 2 : 0xFF;
+        std::memcpy(block.data() + 1, "CD001", 5);
+        block[80] = static_cast<std::uint8_t>(address);
+        return withData(block);
+    };
+    EXPECT_EQ(device::GetIsoVolumeSize(*device), 17u);
+
+    drive.respond = [](const SentCommand& c) -> std::optional<Reply> {
+        if (c.opcode() != 0x28) return std::nullopt;
+        return withData(Bytes(2048, 0));
+    };
+    device->closeAfterCommand = 0;
+    EXPECT_EQ(device::GetIsoVolumeSize(*device), 0u);
+    EXPECT_EQ(device->closeAfterCommand, 1);
+}
+
+TEST_F(DriveQueriesTest, CdCapacityIsStartPlusSizeUnlessFixedPacket) {
+    for (bool fixed : {false, true}) {
+        FakeDrive drive(*device);
+        drive.on(0x46, configuration(0x0009));
+        drive.on(0x51, discInformation(0x01, 1, 1));
+        drive.on(0x52, trackInformation(11400, 300000, 348447, fixed));
+        EXPECT_EQ(device::GetDiscCapacity(*device), fixed ? 348447 : 359847);
+        EXPECT_EQ(drive.last(0x52)->cdb[5], 1);
+    }
+}
+
+TEST_F(DriveQueriesTest, CanEraseByTypeOrErasableBit) {
+    struct Case {
+        std::uint16_t profile;
+        std::uint8_t statusByte;
+        int expected;
+    };
+    for (const Case& c : {Case{0x0012, 0, 1}, Case{0x0013, 0, 1}, Case{0x0014, 0, 1}, Case{0x001A, 0, 1},
+                          Case{0x000A, 0x10, 1}, Case{0x0009, 0x00, 0}, Case{0x001B, 0x00, 0}}) {
+        FakeDrive drive(*device);
+        drive.on(0x46, configuration(c.profile));
+        drive.on(0x51, discInformation(c.statusByte, 1, 1));
+        EXPECT_EQ(device::CanErase(*device), c.expected) << c.profile;
+    }
+}
+
+TEST_F(DriveQueriesTest, SetSpeedsStoresThemAndSendsSetCdSpeed) {
+    FakeDrive drive(*device);
+    EXPECT_EQ(device::SetSpeeds(*device, 0, 2770), 1);
+    EXPECT_EQ(device->readSpeed, 0);
+    EXPECT_EQ(device->writeSpeed, 2770);
+    EXPECT_EQ(drive.last(0xBB)->cdb, (Bytes{0xBB, 0, 0xFF, 0xFF, 0x0A, 0xD2, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(DriveQueriesTest, TraceLogOpensAtItsFixedPlaceAndCloses) {
+    testing::TempDir state;
+    const char* saved = std::getenv("XDG_STATE_HOME");
+    std::string savedValue = saved ? saved : "";
+    ::setenv("XDG_STATE_HOME", state.str().c_str(), 1);
+    EXPECT_EQ(device::QueryCapability(*device, 72), 1);
+    EXPECT_TRUE(trace::isOpen());
+    EXPECT_EQ(device::QueryCapability(*device, 73), 1);
+    EXPECT_EQ(device::QueryCapability(*device, 73), 0);
+    EXPECT_TRUE(std::filesystem::exists(state.path() / "velk" / "velk.elg"));
+    if (saved) {
+        ::setenv("XDG_STATE_HOME", savedValue.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_STATE_HOME");
+    }
+}
+
+}  // namespace
+}  // namespace velk
