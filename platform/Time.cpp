@@ -5,6 +5,9 @@
 #include "platform/Time.h"
 
 #include <ctime>
+#include <cstdlib>
+#include <mutex>
+#include <string>
 
 namespace velk::platform {
 
@@ -56,10 +59,28 @@ SystemTime fileTimeToUtc(std::uint64_t fileTime) {
     return fromBrokenDown(tm, fileTime);
 }
 
-// tzset() first: localtime_r alone need not notice a changed TZ. When the
-// local zone cannot be applied, the UTC calendar time is the closest answer.
+// localtime_r alone need not notice a changed TZ, so the zone is set up again
+// whenever TZ differs from the last call. Not on every call: without TZ,
+// tzset() looks at /etc/localtime each time, a system call per file when a
+// big folder is added.
+static void refreshTimeZone() {
+    static std::mutex mutex;
+    static std::string lastTz;
+    static bool known = false;
+    const char* tz = std::getenv("TZ");
+    std::string current = tz ? std::string("=") + tz : std::string();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!known || current != lastTz) {
+        tzset();
+        lastTz = std::move(current);
+        known = true;
+    }
+}
+
+// When the local zone cannot be applied, the UTC calendar time is the
+// closest answer.
 SystemTime fileTimeToLocal(std::uint64_t fileTime) {
-    tzset();
+    refreshTimeZone();
     const std::time_t seconds = toUnixSeconds(fileTime);
     std::tm tm{};
     if (localtime_r(&seconds, &tm) == nullptr) {
