@@ -35,12 +35,8 @@ BurnEngine::~BurnEngine() {
     // A job thread still running would outlive the records it works on: stop
     // it and let it end first.
     JobFields& jobs = project_->jobs;
-    if (jobs.runningThreads.load() > 0) {
-        jobs.stopRequested = 1;
-        while (jobs.runningThreads.load() > 0) {
-            jobs.waitUntil(std::chrono::milliseconds(100), [&] { return jobs.runningThreads.load() == 0; });
-        }
-    }
+    if (jobs.runningThreads.load() > 0) jobs.stopRequested = 1;
+    jobs.waitForThreads();
     destroyDevice(device_);
     delete project_;
 }

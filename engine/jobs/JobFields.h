@@ -57,6 +57,19 @@ struct JobFields {
         { std::lock_guard<std::mutex> lock(waitMutex); }
         changed.notify_all();
     }
+    // The last thing a job thread does: the count drops and the waiters are
+    // woken under the lock, so whoever sees the count reach 0 under that lock
+    // knows the thread no longer touches these fields.
+    void threadEnded() {
+        std::lock_guard<std::mutex> lock(waitMutex);
+        --runningThreads;
+        changed.notify_all();
+    }
+    // Waits until every job thread has ended (see threadEnded).
+    void waitForThreads() {
+        while (!waitUntil(std::chrono::milliseconds(100), [this] { return runningThreads.load() == 0; })) {
+        }
+    }
     template <typename Predicate>
     bool waitUntil(std::chrono::milliseconds limit, Predicate done) {
         std::unique_lock<std::mutex> lock(waitMutex);

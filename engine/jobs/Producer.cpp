@@ -397,8 +397,7 @@ bool StartProducer(ImageProject& project) {
     bool started = platform::startThread(ProducerStackBytes, platform::ThreadPriority::BelowNormal,
                                          [&project] {
                                              Producer(project).run();
-                                             --project.jobs.runningThreads;
-                                             project.jobs.notify();
+                                             project.jobs.threadEnded();
                                          });
     if (!started) {
         --jobs.runningThreads;

@@ -143,8 +143,7 @@ bool StartWriter(ImageProject& project, RecorderDevice& device) {
     bool started = platform::startThread(WriterStackBytes, platform::ThreadPriority::BelowNormal,
                                          [&project, &device] {
                                              Writer(project, device).run();
-                                             --project.jobs.runningThreads;
-                                             project.jobs.notify();
+                                             project.jobs.threadEnded();
                                          });
     if (!started) --project.jobs.runningThreads;
     return started;

@@ -46,12 +46,8 @@ private:
 
 // Waits until every job thread of the project has ended.
 inline bool waitForJobThreads(ImageProject& project, std::chrono::seconds limit = std::chrono::seconds(30)) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (project.jobs.runningThreads.load() > 0) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    // Decided under the job fields' lock, so the threads are done with them.
+    return project.jobs.waitUntil(limit, [&] { return project.jobs.runningThreads.load() == 0; });
 }
 
 inline std::vector<std::uint8_t> readAll(const std::string& path) {
