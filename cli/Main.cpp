@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/CliCommon.h"
+#include "cli/DeviceCommands.h"
 #include "cli/ImageCommand.h"
 #include "cli/TreeCommand.h"
 #include "cli/VdiscCommand.h"
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     velk::cli::addTreeCommand(app);
     velk::cli::addImageCommand(app);
     velk::cli::addVdiscCommand(app);
+    velk::cli::addDeviceCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::RuntimeError& error) {
