@@ -46,6 +46,7 @@ DiscType discTypeOfProfile(std::uint16_t profile) {
 // READ DISC INFORMATION into discInfo; false also when the drive sent too
 // little to hold the fields the queries read.
 bool readDiscInfo(RecorderDevice& device) {
+    std::memset(device.discInfo, 0, sizeof device.discInfo);
     if (!mmc::ReadDiscInformation(device, device.discInfo, DiscInfoBytes)) return false;
     return mmc::responseBytes(device, DiscInfoBytes) >= DiscInfoMinimumBytes;
 }
@@ -72,11 +73,33 @@ void copyCapabilitiesPage(RecorderDevice& device) {
     std::memcpy(device.capabilitiesPage, device.dataBuffer + offset, count);
 }
 
+// GET CONFIGURATION into a cleared configBuffer, so that no byte of an
+// earlier answer can pass for part of this one.
+bool readConfiguration(RecorderDevice& device, std::uint16_t feature) {
+    std::memset(device.configBuffer, 0, sizeof device.configBuffer);
+    return mmc::GetConfiguration(device, device.configBuffer, ConfigBufferBytes, feature) != 0;
+}
+
+// Bytes of the GET CONFIGURATION answer: what the drive sent, and no more
+// than its data length (bytes 0-3, counting the bytes after itself) says.
+std::size_t configurationBytes(const RecorderDevice& device) {
+    std::size_t available = mmc::responseBytes(device, ConfigBufferBytes);
+    if (available < 4) return available;
+    std::uint64_t declared = static_cast<std::uint64_t>(getBe32(device.configBuffer)) + 4;
+    return declared < available ? static_cast<std::size_t>(declared) : available;
+}
+
+// ModeSense10 into a cleared dataBuffer.
+int senseModePage(RecorderDevice& device, std::uint8_t page, int defaults) {
+    std::memset(device.dataBuffer, 0, CapabilitiesSenseBytes);
+    return mmc::ModeSense10(device, device.dataBuffer, CapabilitiesSenseBytes, page, defaults);
+}
+
 // GET CONFIGURATION of one feature into configBuffer: true when the drive
 // returned that feature's descriptor; `write` gets its byte 12 (the flags).
 bool readFeature(RecorderDevice& device, std::uint16_t feature, std::uint8_t& flags) {
-    if (!mmc::GetConfiguration(device, device.configBuffer, ConfigBufferBytes, feature)) return false;
-    if (mmc::responseBytes(device, ConfigBufferBytes) < 13) return false;
+    if (!readConfiguration(device, feature)) return false;
+    if (configurationBytes(device) < 13) return false;
     if (getBe16(device.configBuffer + 8) != feature) return false;
     flags = device.configBuffer[12];
     return true;
@@ -90,18 +113,19 @@ std::uint32_t volumeSizeOf(const std::uint8_t* block) {
 }  // namespace
 
 DiscType GetDiscType(RecorderDevice& device) {
-    if (mmc::GetConfiguration(device, device.configBuffer, ConfigBufferBytes, 0) &&
-        mmc::responseBytes(device, ConfigBufferBytes) >= 8) {
+    if (readConfiguration(device, 0) && configurationBytes(device) >= 8) {
         be16ToHostInPlace(device.configBuffer + 6);
         return discTypeOfProfile(getHost16(device.configBuffer + 6));
     }
     constexpr std::uint32_t AtipBytes = 30;
+    std::memset(device.dataBuffer, 0, AtipBytes);
     if (mmc::ReadTocPmaAtip(device, 4, 1, 0, device.dataBuffer, AtipBytes) &&
         mmc::responseBytes(device, AtipBytes) >= 7) {
         std::uint8_t discFlags = device.dataBuffer[6];
         if (discFlags & 0x80) return static_cast<DiscType>(DiscCdR + ((discFlags >> 6) & 1));
         return DiscCdRom;
     }
+    std::memset(device.discInfo, 0, sizeof device.discInfo);
     if (mmc::ReadDiscInformation(device, device.discInfo, DiscInfoBytes) &&
         mmc::responseBytes(device, DiscInfoBytes) > DiscStatusByte) {
         return static_cast<DiscType>(DiscCdR + erasableBit(device));
@@ -115,14 +139,12 @@ int ProbeCapabilities(RecorderDevice& device) {
     device.defaultMaxWriteSpeed = 0;
     std::uint8_t* page = device.capabilitiesPage;
 
-    if (!mmc::ModeSense10(device, device.dataBuffer, CapabilitiesSenseBytes, CapabilitiesPageCode, 1)) {
-        return 0;
-    }
+    if (!senseModePage(device, CapabilitiesPageCode, 1)) return 0;
     copyCapabilitiesPage(device);
     device.defaultMaxReadSpeed = getBe16(page + 8);
     device.defaultMaxWriteSpeed = getBe16(page + 18);
 
-    if (mmc::ModeSense10(device, device.dataBuffer, CapabilitiesSenseBytes, CapabilitiesPageCode, 0)) {
+    if (senseModePage(device, CapabilitiesPageCode, 0)) {
         copyCapabilitiesPage(device);
     }
     device.maxReadSpeed = getBe16(page + 8);
@@ -131,7 +153,7 @@ int ProbeCapabilities(RecorderDevice& device) {
     device.currentWriteSpeed = getBe16(page + 20);
     for (std::size_t field : {18u, 20u, 8u, 14u, 12u}) be16ToHostInPlace(page + field);
 
-    if (mmc::ModeSense10(device, device.dataBuffer, CapabilitiesSenseBytes, UnderrunFreePageCode, 1)) {
+    if (senseModePage(device, UnderrunFreePageCode, 1)) {
         page[4] |= 0x80;
     }
 

@@ -122,6 +122,7 @@ int UnlockMedium(RecorderDevice& device) {
 
 std::uint32_t ReadFormatCapacities(RecorderDevice& device) {
     constexpr std::uint32_t ResponseBytes = 28;
+    std::memset(device.dataBuffer, 0, ResponseBytes);
     ScsiRequestBlock request = newRequest(0x23, Data::In, device.dataBuffer, ResponseBytes);
     request.cdb[8] = ResponseBytes;
     if (!run(device, request)) return 0;

@@ -61,6 +61,7 @@ int SetWriteParameters(RecorderDevice& device, int testWrite, int underrunProtec
                        int multisession, std::uint8_t discType) {
     std::uint8_t* page = device.writeParametersPage;
     std::memset(page, 0, WriteParametersPageBytes);
+    std::memset(device.dataBuffer, 0, ModeSenseBytes);
     if (!ModeSense10(device, device.dataBuffer, ModeSenseBytes, WriteParametersPage, 0)) return 0;
     std::size_t available = modeDataBytes(device.dataBuffer, responseBytes(device, ModeSenseBytes));
     int located = locateModePage(device.dataBuffer, available, WriteParametersPage);

@@ -148,6 +148,7 @@ TEST_F(DriveQueriesTest, ProbeReadsSpeedsCapabilitiesAndFeatures) {
         if (c.opcode() == 0x46) {
             std::uint16_t feature = device::getBe16(c.cdb.data() + 2);
             Bytes data(112, 0);
+            device::putBe32(data.data(), 12);  // header rest, descriptor header and 4 body bytes
             device::putBe16(data.data() + 8, feature);
             data[12] = feature == 0x2A ? 0x01 : feature == 0x2F ? 0x02 : 0x00;
             return withData(data);
@@ -175,6 +176,23 @@ TEST_F(DriveQueriesTest, ProbeReadsSpeedsCapabilitiesAndFeatures) {
     drive.on(0x5A, testing::checkCondition(5, 0x24, 0));
     EXPECT_EQ(device::GetMaxWriteSpeed(*device), 0);
     EXPECT_EQ(device::CanWrite(*device), 0);
+}
+
+TEST_F(DriveQueriesTest, FeatureBeyondTheConfigurationDataLengthIsNotTaken) {
+    FakeDrive drive(*device);
+    drive.respond = [](const SentCommand& c) -> std::optional<Reply> {
+        if (c.opcode() == 0x5A) return capabilitiesPage(0, 0, 0, 1, 1, 1, 1);
+        if (c.opcode() != 0x46) return std::nullopt;
+        // Only the 8-byte header is declared; the rest is noise that happens
+        // to look like the feature asked for.
+        Bytes data(112, 0);
+        device::putBe32(data.data(), 4);
+        device::putBe16(data.data() + 8, device::getBe16(c.cdb.data() + 2));
+        data[12] = 0x03;
+        return withData(data);
+    };
+    ASSERT_EQ(device::ProbeCapabilities(*device), 1);
+    for (int code : {6, 7, 8, 14, 15, 16, 17, 18}) EXPECT_EQ(device::QueryCapability(*device, code), 0) << code;
 }
 
 TEST_F(DriveQueriesTest, UnderrunFreeSupportFromPage2AOrFromPage30) {

@@ -38,7 +38,7 @@ std::uint32_t aspiSend(void* record) {
     Reply reply = current->answer(command);
     if ((request->flags & SrbDataIn) && request->dataBuffer) {
         std::size_t count = reply.data.size() < request->dataLength ? reply.data.size() : request->dataLength;
-        std::memcpy(request->dataBuffer, reply.data.data(), count);
+        if (count > 0) std::memcpy(request->dataBuffer, reply.data.data(), count);
     }
     writeSense(request->sense, sizeof request->sense, reply);
     request->targetStatus = reply.scsiStatus;
@@ -86,7 +86,7 @@ int fakeIoctl(int handle, unsigned long requestCode, void* argument) {
     std::uint32_t moved = 0;
     if (header->dxfer_direction == SG_DXFER_FROM_DEV) {
         std::size_t count = reply.data.size() < header->dxfer_len ? reply.data.size() : header->dxfer_len;
-        std::memcpy(data, reply.data.data(), count);
+        if (count > 0) std::memcpy(data, reply.data.data(), count);
         moved = static_cast<std::uint32_t>(count);
     } else if (header->dxfer_direction == SG_DXFER_TO_DEV) {
         moved = header->dxfer_len;

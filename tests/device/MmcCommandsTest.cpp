@@ -202,12 +202,10 @@ TEST_F(MmcCommandsTest, ReadFormatCapacitiesPicksTheFirstFormattedDescriptorOf20
 
 TEST_F(MmcCommandsTest, ReadFormatCapacitiesReadsOnlyTheDescriptorsTheDriveSent) {
     FakeDrive drive(*device, FakeDrive::Transport::PassThrough);
-    // The list length claims three descriptors; only the first arrived, and
-    // stale bytes of an earlier response sit where the second would be.
-    Bytes stale = formatCapacities(24, {{1, 2, 2048}, {999, 0, 2048}});
-    std::copy(stale.begin(), stale.end(), device->dataBuffer);
+    // The list length claims three descriptors but only the first arrived;
+    // what lies in the buffer beyond the transfer is not the drive's answer.
     Reply reply;
-    reply.data = formatCapacities(24, {{5, 2, 2048}});
+    reply.data = formatCapacities(24, {{5, 2, 2048}, {999, 0, 2048}});
     reply.transferred = 12;
     drive.on(0x23, reply);
     EXPECT_EQ(mmc::ReadFormatCapacities(*device), 5u);
