@@ -64,6 +64,20 @@ int SetUpBurnJob(ImageProject& project, RecorderDevice& device, CompletionCallba
     return 1;
 }
 
+// Opens the image file of a file job ("rb" or "wb"); the path goes into
+// errorFileName first so a failure's message names it.
+bool openImageFile(ImageProject& project, const char* imagePath, const char* mode,
+                   EngineError failure) {
+    JobFields& jobs = project.jobs;
+    std::string path = imagePath ? imagePath : "";
+    project.errorFileName = platform::toUtf16(path);
+    closeImageFile(jobs);
+    jobs.imagePath = path;
+    jobs.imageFile = path.empty() ? nullptr : std::fopen(path.c_str(), mode);
+    if (!jobs.imageFile) project.pendingError = failure;
+    return jobs.imageFile != nullptr;
+}
+
 }  // namespace
 
 int StartBurn(ImageProject& project, RecorderDevice& device, CompletionCallback callback,
@@ -75,35 +89,17 @@ int StartBurn(ImageProject& project, RecorderDevice& device, CompletionCallback 
 
 int StartBurnFromImage(ImageProject& project, RecorderDevice& device, const char* imagePath,
                        CompletionCallback callback, void* context) {
-    JobFields& jobs = project.jobs;
-    std::string path = imagePath ? imagePath : "";
-    project.errorFileName = platform::toUtf16(path);
-    jobs.toFile = 0;
-    jobs.fromFile = 1;
-    closeImageFile(jobs);
-    jobs.imagePath = path;
-    jobs.imageFile = std::fopen(path.c_str(), "rb");
-    if (!jobs.imageFile) {
-        project.pendingError = ErrOpenFile;
-        return 0;
-    }
+    project.jobs.toFile = 0;
+    project.jobs.fromFile = 1;
+    if (!openImageFile(project, imagePath, "rb", ErrOpenFile)) return 0;
     return SetUpBurnJob(project, device, callback, context);
 }
 
 int StartWriteImage(ImageProject& project, RecorderDevice& device, const char* imagePath,
                     CompletionCallback callback, void* context) {
-    JobFields& jobs = project.jobs;
-    std::string path = imagePath ? imagePath : "";
-    project.errorFileName = platform::toUtf16(path);
-    jobs.fromFile = 0;
-    closeImageFile(jobs);
-    jobs.imagePath = path;
-    jobs.imageFile = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
-    if (!jobs.imageFile) {
-        project.pendingError = ErrCreateFile;
-        return 0;
-    }
-    jobs.toFile = 1;
+    project.jobs.fromFile = 0;
+    if (!openImageFile(project, imagePath, "wb", ErrCreateFile)) return 0;
+    project.jobs.toFile = 1;
     return SetUpBurnJob(project, device, callback, context);
 }
 
