@@ -33,57 +33,57 @@ inline constexpr std::size_t TrackSize = 24;
 inline constexpr std::size_t TrackLastRecorded = 28;
 inline constexpr std::uint8_t InvisibleTrack = 0xFF;
 
-int TestUnitReady(RecorderDevice& device);
-int CheckUnit(RecorderDevice& device);  // TEST UNIT READY, always 1
-int RezeroUnit(RecorderDevice& device);
-int RequestSense(RecorderDevice& device, std::uint8_t* buffer, std::uint8_t length);
-int FormatUnit(RecorderDevice& device, std::uint8_t byte1, std::uint8_t* list, std::uint32_t length);
-int Inquiry(RecorderDevice& device, std::uint8_t* buffer);  // 32 bytes
-int LoadMedium(RecorderDevice& device, int immediate);
+[[nodiscard]] int TestUnitReady(RecorderDevice& device);
+[[nodiscard]] int CheckUnit(RecorderDevice& device);  // TEST UNIT READY, always 1
+[[nodiscard]] int RezeroUnit(RecorderDevice& device);
+[[nodiscard]] int RequestSense(RecorderDevice& device, std::uint8_t* buffer, std::uint8_t length);
+[[nodiscard]] int FormatUnit(RecorderDevice& device, std::uint8_t byte1, std::uint8_t* list, std::uint32_t length);
+[[nodiscard]] int Inquiry(RecorderDevice& device, std::uint8_t* buffer);  // 32 bytes
+[[nodiscard]] int LoadMedium(RecorderDevice& device, int immediate);
 // SYNCHRONIZE CACHE and unlock first, whatever they answer, then the eject.
-int Eject(RecorderDevice& device, int immediate);
-int LockMedium(RecorderDevice& device);
-int UnlockMedium(RecorderDevice& device);
+[[nodiscard]] int Eject(RecorderDevice& device, int immediate);
+[[nodiscard]] int LockMedium(RecorderDevice& device);
+[[nodiscard]] int UnlockMedium(RecorderDevice& device);
 // Block count: of the first descriptor that is type 0 with 2048-byte blocks,
 // else of the first descriptor; 0 on failure or without any descriptor.
-std::uint32_t ReadFormatCapacities(RecorderDevice& device);
-int Read10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks, std::uint8_t* buffer);
-int Write10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks,
+[[nodiscard]] std::uint32_t ReadFormatCapacities(RecorderDevice& device);
+[[nodiscard]] int Read10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks, std::uint8_t* buffer);
+[[nodiscard]] int Write10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks,
             const std::uint8_t* buffer, std::uint32_t bytes);
-int SynchronizeCache(RecorderDevice& device, int immediate);
-int ReadTocPmaAtip(RecorderDevice& device, std::uint8_t format, int msf, std::uint8_t number,
+[[nodiscard]] int SynchronizeCache(RecorderDevice& device, int immediate);
+[[nodiscard]] int ReadTocPmaAtip(RecorderDevice& device, std::uint8_t format, int msf, std::uint8_t number,
                    std::uint8_t* buffer, std::uint32_t length);
-int GetConfiguration(RecorderDevice& device, std::uint8_t* buffer, std::uint32_t length,
+[[nodiscard]] int GetConfiguration(RecorderDevice& device, std::uint8_t* buffer, std::uint32_t length,
                      std::uint16_t feature);
-int ReadDiscInformation(RecorderDevice& device, std::uint8_t* buffer, std::uint32_t length);
-int ReadTrackInformation(RecorderDevice& device, std::uint8_t track);
-int ReserveTrack(RecorderDevice& device, std::uint32_t blocks);
-int SendOpcInformation(RecorderDevice& device);
-int ModeSelect10(RecorderDevice& device, std::uint8_t* list, std::uint32_t length);
-int ModeSense10(RecorderDevice& device, std::uint8_t* buffer, std::uint32_t length,
+[[nodiscard]] int ReadDiscInformation(RecorderDevice& device, std::uint8_t* buffer, std::uint32_t length);
+[[nodiscard]] int ReadTrackInformation(RecorderDevice& device, std::uint8_t track);
+[[nodiscard]] int ReserveTrack(RecorderDevice& device, std::uint32_t blocks);
+[[nodiscard]] int SendOpcInformation(RecorderDevice& device);
+[[nodiscard]] int ModeSelect10(RecorderDevice& device, std::uint8_t* list, std::uint32_t length);
+[[nodiscard]] int ModeSense10(RecorderDevice& device, std::uint8_t* buffer, std::uint32_t length,
                 std::uint8_t page, int defaults);
-int CloseTrackSession(RecorderDevice& device, int immediate, std::uint8_t function,
+[[nodiscard]] int CloseTrackSession(RecorderDevice& device, int immediate, std::uint8_t function,
                       std::uint8_t byte3, std::uint8_t byte4, std::uint8_t byte5);
-int CloseLastTrackOrSession(RecorderDevice& device, int closeTrack, int immediate);
+[[nodiscard]] int CloseLastTrackOrSession(RecorderDevice& device, int closeTrack, int immediate);
 // Also converts the buffer length and blank length of the response into
 // bufferLength / bufferBlank, even when the command failed.
-int ReadBufferCapacity(RecorderDevice& device);
-int SendCueSheet(RecorderDevice& device, std::uint8_t* sheet, std::uint32_t length);
-int Blank(RecorderDevice& device, int minimal);
-int GetPerformance(RecorderDevice& device, std::uint8_t* buffer, std::uint32_t length);
-int SetStreaming(RecorderDevice& device, std::uint8_t* list, std::uint32_t length);
+[[nodiscard]] int ReadBufferCapacity(RecorderDevice& device);
+[[nodiscard]] int SendCueSheet(RecorderDevice& device, std::uint8_t* sheet, std::uint32_t length);
+[[nodiscard]] int Blank(RecorderDevice& device, int minimal);
+[[nodiscard]] int GetPerformance(RecorderDevice& device, std::uint8_t* buffer, std::uint32_t length);
+[[nodiscard]] int SetStreaming(RecorderDevice& device, std::uint8_t* list, std::uint32_t length);
 // A speed of 0 is sent as FFFFh (the drive's maximum).
-int SetCdSpeed(RecorderDevice& device, std::uint16_t readSpeed, std::uint16_t writeSpeed);
-int SendDvdStructure(RecorderDevice& device, std::uint8_t format, std::uint8_t* list,
+[[nodiscard]] int SetCdSpeed(RecorderDevice& device, std::uint16_t readSpeed, std::uint16_t writeSpeed);
+[[nodiscard]] int SendDvdStructure(RecorderDevice& device, std::uint8_t format, std::uint8_t* list,
                      std::uint32_t length);
 
 // Composite commands (WriteParameters.cpp).
 // Mode page 05h composed for the disc type and sent back with MODE SELECT.
-int SetWriteParameters(RecorderDevice& device, int testWrite, int underrunProtection,
+[[nodiscard]] int SetWriteParameters(RecorderDevice& device, int testWrite, int underrunProtection,
                        int multisession, std::uint8_t discType);
 // SEND DVD STRUCTURE format 0Fh with the current UTC time as YYYYMMDDhhmmss.
-int SendDvdTimestamp(RecorderDevice& device);
-int SetStreamingPerformance(RecorderDevice& device, std::uint32_t start, std::uint32_t end,
+[[nodiscard]] int SendDvdTimestamp(RecorderDevice& device);
+[[nodiscard]] int SetStreamingPerformance(RecorderDevice& device, std::uint32_t start, std::uint32_t end,
                             std::uint32_t readSize, std::uint32_t writeSize,
                             std::uint32_t readTime, std::uint32_t writeTime);
 
