@@ -110,16 +110,7 @@ bool scanLetter(RecorderDevice& device, char letter, int& noAddressSlot) {
     device.driveLetter = letter;
     constexpr std::uint32_t InquiryBytes = 96;
     std::memset(device.dataBuffer, 0, InquiryBytes);
-    ScsiRequestBlock request;
-    std::memset(&request, 0, sizeof request);
-    request.commandCode = SrbExecuteCommand;
-    request.flags = SrbFlagsRead;
-    request.dataLength = InquiryBytes;
-    request.dataBuffer = device.dataBuffer;
-    request.senseLength = ScsiSenseRequested;
-    request.cdbLength = 6;
-    request.cdb[0] = 0x12;
-    request.cdb[4] = InquiryBytes;
+    ScsiRequestBlock request = mmc::inquiryRequest(device.dataBuffer, InquiryBytes);
     std::uint8_t status = SubmitPassThrough(device, request);
 
     trace::write("%c: %d - ( ", letter, type);
@@ -181,20 +172,11 @@ void ScanAspi(RecorderDevice& device) {
             for (unsigned lun = 0; lun < 7; ++lun) {
                 if (device.deviceCount >= MaxRecorders) return;
                 platform::Event completion;
-                ScsiRequestBlock request;
-                std::memset(&request, 0, sizeof request);
                 std::memset(device.dataBuffer, 0, InquiryBytes);
-                request.commandCode = SrbExecuteCommand;
+                ScsiRequestBlock request = mmc::inquiryRequest(device.dataBuffer, InquiryBytes);
                 request.adapter = static_cast<std::uint8_t>(adapter);
                 request.target = static_cast<std::uint8_t>(target);
                 request.lun = static_cast<std::uint8_t>(lun);
-                request.flags = SrbFlagsRead;
-                request.dataLength = InquiryBytes;
-                request.dataBuffer = device.dataBuffer;
-                request.senseLength = ScsiSenseRequested;
-                request.cdbLength = 6;
-                request.cdb[0] = 0x12;
-                request.cdb[4] = InquiryBytes;
                 request.completionEvent = &completion;
                 if (sendAspi(device, &request) == SrbPending) completion.wait();
                 completion.reset();

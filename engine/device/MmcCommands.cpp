@@ -86,9 +86,16 @@ int FormatUnit(RecorderDevice& device, std::uint8_t byte1, std::uint8_t* list, s
     return run(device, request);
 }
 
+ScsiRequestBlock inquiryRequest(std::uint8_t* buffer, std::uint8_t length) {
+    ScsiRequestBlock request = newRequest(0x12, Data::In, buffer, length);
+    request.cdb[4] = length;
+    request.commandCode = SrbExecuteCommand;
+    request.senseLength = ScsiSenseRequested;
+    return request;
+}
+
 int Inquiry(RecorderDevice& device, std::uint8_t* buffer) {
-    ScsiRequestBlock request = newRequest(0x12, Data::In, buffer, 32);
-    request.cdb[4] = 32;
+    ScsiRequestBlock request = inquiryRequest(buffer, 32);
     return run(device, request);
 }
 

@@ -39,6 +39,9 @@ inline constexpr std::uint8_t InvisibleTrack = 0xFF;
 [[nodiscard]] int RequestSense(RecorderDevice& device, std::uint8_t* buffer, std::uint8_t length);
 [[nodiscard]] int FormatUnit(RecorderDevice& device, std::uint8_t byte1, std::uint8_t* list, std::uint32_t length);
 [[nodiscard]] int Inquiry(RecorderDevice& device, std::uint8_t* buffer);  // 32 bytes
+// The INQUIRY record of `length` bytes as the discovery scans send it
+// straight to a transport (execute code and 24 sense bytes already set).
+ScsiRequestBlock inquiryRequest(std::uint8_t* buffer, std::uint8_t length);
 [[nodiscard]] int LoadMedium(RecorderDevice& device, int immediate);
 // SYNCHRONIZE CACHE and unlock first, whatever they answer, then the eject.
 [[nodiscard]] int Eject(RecorderDevice& device, int immediate);

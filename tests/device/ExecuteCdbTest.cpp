@@ -252,3 +252,31 @@ TEST_F(ErrorLatchTest, RequestCarriesTheSelectedAddressAndSenseLength) {
 
 }  // namespace
 }  // namespace velk
+
+namespace velk {
+namespace {
+
+// The log that Initialise opens also takes the lines of the project: one per
+// inserted file and the image size of the plan.
+TEST(TraceLogOfTheProject, InsertionAndPlanningLinesFollowTheBanner) {
+    testing::TempDir dir;
+    std::string source = dir.file("src/readme.txt", std::string(5000, 'x'));
+    std::string log = dir.str() + "/project.elg";
+    BurnEngine engine;
+    std::string missing = dir.str() + "/no-library.so";
+    std::snprintf(engine.device().sysfsRoot, sizeof engine.device().sysfsRoot, "%s", dir.folder("sys").c_str());
+    (void)engine.Initialise(0, missing.c_str(), 0, log.c_str());
+    ASSERT_TRUE(trace::isOpen());
+    ASSERT_NE(engine.AddFile("\\", source.c_str()), nullptr);
+    ASSERT_NE(engine.PrepareImage(), 0);
+    trace::close();
+    std::string text = readFile(log);
+    char insertion[256];
+    std::snprintf(insertion, sizeof insertion, "%64s - %10u - ", "readme.txt", 5000u);
+    EXPECT_NE(text.find(insertion), std::string::npos) << text;
+    EXPECT_NE(text.find("Image Size "), std::string::npos) << text;
+    EXPECT_EQ(text.substr(0, banner().size()), banner());
+}
+
+}  // namespace
+}  // namespace velk
