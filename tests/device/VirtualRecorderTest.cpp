@@ -4,6 +4,7 @@
 // state (its disc files).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -260,6 +261,37 @@ TEST_F(VirtualRecorderTest, DiscTypeFallBacksWhenGetConfigurationIsRefused) {
         EXPECT_EQ(engine.GetDiscType(), c.expected);
         plugin.shutdown();
     }
+}
+
+// The Nth command of a selection and a round of every query fails, for each
+// N along the way: every answer stays within what the disc can hold.
+TEST_F(VirtualRecorderTest, EveryQueryCopesWithAFailureAtAnyCommand) {
+    std::string path = makeDisc("faults.disc", MediumKind::DvdPlusR, Written::Appendable);
+    vrec::DiscLayout layout = layoutOf(path);
+    const DiscType valid[] = {DiscNone, DiscCdRom, DiscCdR, DiscDvdPlusR};
+    int fallBacks = 0;  // rounds in which the fault met GET CONFIGURATION
+    for (int n = 1; n <= 80; ++n) {
+        SCOPED_TRACE(n);
+        plugin.shutdown();
+        std::string faults = "cmd:" + std::to_string(n) + ":02/04/01";
+        ::setenv("VELK_VIRTUAL_DISCS", path.c_str(), 1);
+        ::setenv("VELK_VIRTUAL_FAULTS", faults.c_str(), 1);
+        ASSERT_EQ(engine.Initialise(1, PluginPath.c_str(), 0, nullptr), 1);
+        (void)engine.SelectByIndex(0);
+        DiscType type = engine.GetDiscType();
+        EXPECT_NE(std::find(std::begin(valid), std::end(valid), type), std::end(valid)) << int(type);
+        if (type != DiscDvdPlusR) fallBacks++;
+        EXPECT_LE(engine.GetSessionCount(), 1);
+        EXPECT_LE(static_cast<std::uint32_t>(engine.GetFreeBlocks()), layout.capacity);
+        EXPECT_LE(static_cast<std::uint32_t>(engine.GetDiscCapacity()), layout.capacity);
+        std::uint32_t volume = engine.GetIsoVolumeSize();
+        EXPECT_TRUE(volume == 0 || volume == VolumeBlocks) << volume;
+        (void)engine.GetMaxWriteSpeed();
+        (void)engine.CanErase();
+        (void)engine.IsDiscWritable();
+        (void)engine.GetLastErrorCode();
+    }
+    EXPECT_GT(fallBacks, 0);
 }
 
 TEST_F(VirtualRecorderTest, LoadAndEjectMoveTheTray) {
