@@ -63,8 +63,10 @@ struct FolderNode {
     FileItem* lastChild = nullptr;
     std::uint32_t childCount = 0;
     UdfFolderFields udf;
-    // Folded Joliet name -> first child with that name.
-    std::unordered_map<std::u16string, FileItem*> childIndex;
+    // Hash of the folded Joliet name -> the child with that name. Only the
+    // hash is kept (a 200,000-file folder would otherwise hold every name
+    // twice); a hit is confirmed against the child's own name.
+    std::unordered_multimap<std::size_t, FileItem*> childIndex;
 };
 
 struct ImageProject {

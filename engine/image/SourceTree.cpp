@@ -54,7 +54,11 @@ FolderNode* newFolder(ImageProject& project) {
     return folder;
 }
 
-void appendChild(FolderNode& parent, FileItem* item, std::u16string key) {
+std::size_t nameKey(std::u16string_view jolietName) {
+    return std::hash<std::u16string>{}(platform::foldCase(jolietName));
+}
+
+void appendChild(FolderNode& parent, FileItem* item, std::size_t key) {
     if (parent.lastChild) {
         parent.lastChild->next = item;
     } else {
@@ -62,12 +66,19 @@ void appendChild(FolderNode& parent, FileItem* item, std::u16string key) {
     }
     parent.lastChild = item;
     ++parent.childCount;
-    parent.childIndex.emplace(std::move(key), item);
+    parent.childIndex.emplace(key, item);
+}
+
+FileItem* findChild(FolderNode& parent, std::u16string_view jolietName, std::size_t key) {
+    auto [first, last] = parent.childIndex.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        if (platform::equalsIgnoreCase(it->second->jolietName, jolietName)) return it->second;
+    }
+    return nullptr;
 }
 
 FileItem* findChild(FolderNode& parent, std::u16string_view jolietName) {
-    auto found = parent.childIndex.find(platform::foldCase(jolietName));
-    return found == parent.childIndex.end() ? nullptr : found->second;
+    return findChild(parent, jolietName, nameKey(jolietName));
 }
 
 // Adds the item of a folder and its node, or returns the folder that already
@@ -235,9 +246,8 @@ std::u16string folderPath(const FolderNode* folder) {
 FileItem* insertItem(ImageProject& project, FolderNode* parent, const FindData& record,
                      std::u16string_view sourcePath, std::uint32_t fixedBlock, int wide) {
     std::u16string name = jolietFormOf(record);
-    std::u16string key = platform::foldCase(name);
-    auto found = parent->childIndex.find(key);
-    FileItem* item = found == parent->childIndex.end() ? nullptr : found->second;
+    std::size_t key = nameKey(name);
+    FileItem* item = findChild(*parent, name, key);
     if (item && project.replaceExisting == 0) return item;
 
     std::u16string_view fileName(record.fileName, platform::u16length(record.fileName));
@@ -254,7 +264,7 @@ FileItem* insertItem(ImageProject& project, FolderNode* parent, const FindData& 
     if (!item) {
         item = newItem(project);
         if (!item) return nullptr;
-        appendChild(*parent, item, std::move(key));
+        appendChild(*parent, item, key);
     }
     assignItemNames(*item, record, project.longNameMode != 0);
     item->date = platform::fileTimeToLocal(record.lastWriteTime);

@@ -5,7 +5,7 @@
 namespace velk {
 
 std::unique_ptr<std::uint8_t[]> allocateChunk() {
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[ChunkBytes]());
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[ChunkBytes]);
 }
 
 bool ChunkQueue::put(Chunk chunk) {
@@ -23,6 +23,20 @@ Chunk ChunkQueue::take() {
 
 Chunk* ChunkQueue::back() { return chunks_.empty() ? nullptr : &chunks_.back(); }
 
-void ChunkQueue::clear() { chunks_.clear(); }
+void ChunkQueue::clear() {
+    chunks_.clear();
+    spare_.clear();
+}
+
+std::unique_ptr<std::uint8_t[]> ChunkQueue::reuse() {
+    if (spare_.empty()) return allocateChunk();
+    std::unique_ptr<std::uint8_t[]> block = std::move(spare_.back());
+    spare_.pop_back();
+    return block;
+}
+
+void ChunkQueue::recycle(std::unique_ptr<std::uint8_t[]> block, std::size_t limit) {
+    if (block && spare_.size() < limit) spare_.push_back(std::move(block));
+}
 
 }  // namespace velk

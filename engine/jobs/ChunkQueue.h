@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 namespace velk {
 
@@ -22,7 +23,7 @@ struct Chunk {
     std::uint32_t length = 0;               // bytes of the image it carries
 };
 
-// A fresh zero-filled chunk block; null when memory is out.
+// A fresh chunk block (contents undefined); null when memory is out.
 std::unique_ptr<std::uint8_t[]> allocateChunk();
 
 class ChunkQueue {
@@ -36,8 +37,16 @@ public:
     void clear();
     std::size_t size() const { return chunks_.size(); }
 
+    // Blocks the writer is done with wait here for the producer to fill them
+    // again, so a job's memory stays at the queue's limit and the allocator
+    // does not churn 64 KiB blocks between two threads. At most `limit` are
+    // kept.
+    std::unique_ptr<std::uint8_t[]> reuse();
+    void recycle(std::unique_ptr<std::uint8_t[]> block, std::size_t limit);
+
 private:
     std::deque<Chunk> chunks_;
+    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;
 };
 
 }  // namespace velk

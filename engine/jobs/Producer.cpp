@@ -86,7 +86,10 @@ private:
 
 std::uint8_t* Producer::openSpace() {
     if (!open_.data) {
-        open_.data = allocateChunk();
+        {
+            std::lock_guard<std::mutex> lock(project_.lock);
+            open_.data = jobs_.queue.reuse();
+        }
         open_.length = 0;
         staged_ = 0;
         if (!open_.data) return nullptr;
@@ -95,6 +98,8 @@ std::uint8_t* Producer::openSpace() {
 }
 
 void Producer::seal(std::uint32_t length) {
+    // Bytes no source filled are zero (blocks are reused, so say so).
+    if (staged_ < ChunkBytes) std::memset(open_.data.get() + staged_, 0, ChunkBytes - staged_);
     open_.length = length;
     jobs_.blocksProduced += (length + BlockBytes - 1) / BlockBytes;
     (void)jobs_.queue.put(std::move(open_));
@@ -215,6 +220,9 @@ bool Producer::streamItem(const ItemSource& source, bool lastInStream) {
             fail(ErrOpenFile, displayName);
             return stopExit();
         }
+        // Pieces are read straight into the chunk; a stdio buffer would only
+        // add a copy.
+        std::setvbuf(source_, nullptr, _IONBF, 0);
     }
     std::uint64_t remaining = source.size;
     bool shrankReported = false;
@@ -311,9 +319,11 @@ bool Producer::finish() {
         const std::uint32_t anchorOffset = ChunkBytes - BlockBytes;
         Chunk* last = jobs_.queue.back();
         if (project_.plan.dataEndsOnChunk || !last) {
-            open_.data = allocateChunk();
+            open_.data = jobs_.queue.reuse();
             if (open_.data) {
+                std::memset(open_.data.get(), 0, ChunkBytes);
                 image::writeClosingAnchor(project_, open_.data.get() + anchorOffset);
+                staged_ = ChunkBytes;
                 seal(ChunkBytes);
             }
         } else {
@@ -351,16 +361,14 @@ void Producer::run() {
         return;
     }
     // The streamed items: every file with planned blocks, in layout order.
-    std::vector<ItemSource> sources;
-    if (!project_.bootImagePath.empty()) {
-        sources.push_back({nullptr, project_.bootImagePath, project_.bootImageSize});
-    }
-    std::size_t firstFile = sources.size();
+    // Their paths are converted one at a time, so the job holds no second
+    // copy of the tree's paths.
+    auto streamed = [](const FileItem& item) {
+        return !item.folder && item.size != 0 && !item.fixedBlock;
+    };
+    const FileItem* lastFile = nullptr;
     for (const auto& entry : project_.itemTable) {
-        const FileItem& item = *entry;
-        if (item.folder || item.size == 0 || item.fixedBlock) continue;
-        sources.push_back({&item, item.dataCallback ? std::string() : platform::toUtf8(item.sourcePath),
-                           item.size});
+        if (streamed(*entry)) lastFile = entry.get();
     }
     if (!streamHeader()) {
         stopExit();
@@ -368,16 +376,20 @@ void Producer::run() {
     }
     // The boot image streams before the UDF area; it ends the stream only
     // when nothing follows it.
-    for (std::size_t i = 0; i < firstFile; ++i) {
-        bool last = !project_.udfOn && sources.size() == firstFile;
-        if (!streamItem(sources[i], last)) return;
+    if (!project_.bootImagePath.empty()) {
+        ItemSource boot{nullptr, project_.bootImagePath, project_.bootImageSize};
+        if (!streamItem(boot, !project_.udfOn && !lastFile)) return;
     }
     if (project_.udfOn && !streamUdfArea()) {
         stopExit();
         return;
     }
-    for (std::size_t i = firstFile; i < sources.size(); ++i) {
-        if (!streamItem(sources[i], i + 1 == sources.size())) return;
+    for (const auto& entry : project_.itemTable) {
+        const FileItem& item = *entry;
+        if (!streamed(item)) continue;
+        ItemSource source{&item, item.dataCallback ? std::string() : platform::toUtf8(item.sourcePath),
+                          item.size};
+        if (!streamItem(source, &item == lastFile)) return;
     }
     finish();
 }
@@ -407,22 +419,38 @@ bool StartProducer(ImageProject& project) {
     return started;
 }
 
-std::int32_t TakeChunk(ImageProject& project, std::uint8_t* writeBuffer) {
+std::int32_t TakeChunkBlock(ImageProject& project, Chunk& chunk) {
     JobFields& jobs = project.jobs;
     if (jobs.producerFinished.load()) return 0;
     if (jobs.stopRequested.load()) return 0;
-    Chunk chunk;
     {
         std::lock_guard<std::mutex> lock(project.lock);
         std::size_t count = jobs.queue.size();
+        // Everything sealed has been taken: the stream is complete, whether
+        // or not the producer has got round to ending yet.
+        if (count == 0 && jobs.lastChunkSealed.load()) return 0;
         // The last queued chunk may still get the closing anchor.
         if (count == 0 || (count == 1 && !jobs.lastChunkSealed.load())) return -1;
         chunk = jobs.queue.take();
         jobs.chunkCount = static_cast<std::int32_t>(jobs.queue.size());
     }
     jobs.notify();
-    std::memcpy(writeBuffer, chunk.data.get(), ChunkBytes);
     return static_cast<std::int32_t>(chunk.length);
+}
+
+void ReturnChunk(ImageProject& project, Chunk chunk) {
+    std::lock_guard<std::mutex> lock(project.lock);
+    project.jobs.queue.recycle(std::move(chunk.data), project.jobs.maxChunks);
+}
+
+std::int32_t TakeChunk(ImageProject& project, std::uint8_t* writeBuffer) {
+    Chunk chunk;
+    std::int32_t length = TakeChunkBlock(project, chunk);
+    if (length > 0) {
+        std::memcpy(writeBuffer, chunk.data.get(), ChunkBytes);
+        ReturnChunk(project, std::move(chunk));
+    }
+    return length;
 }
 
 void FreeChunks(ImageProject& project) {

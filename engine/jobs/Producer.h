@@ -25,6 +25,12 @@ namespace velk::jobs {
 // or a stop was requested while it was busy.
 std::int32_t TakeChunk(ImageProject& project, std::uint8_t* writeBuffer);
 
+// The writer's form of TakeChunk: hands the oldest chunk over without a
+// copy. Same results; `chunk` holds the chunk when the result is > 0.
+std::int32_t TakeChunkBlock(ImageProject& project, Chunk& chunk);
+// Gives a written chunk's block back so the producer can fill it again.
+void ReturnChunk(ImageProject& project, Chunk chunk);
+
 // Frees every queued chunk.
 void FreeChunks(ImageProject& project);
 

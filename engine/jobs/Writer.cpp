@@ -34,7 +34,8 @@ private:
     ImageProject& project_;
     JobFields& jobs_;
     RecorderDevice& device_;
-    std::unique_ptr<std::uint8_t[]> writeBuffer_{new std::uint8_t[ChunkBytes]()};
+    Chunk chunk_;  // the chunk being written
+    std::unique_ptr<std::uint8_t[]> zeros_{new std::uint8_t[ChunkBytes]()};
     std::uint64_t bytesToFile_ = 0;
     bool failed_ = false;
 };
@@ -64,10 +65,9 @@ bool Writer::writeChunk(const std::uint8_t* data, std::uint32_t length) {
 // the image's rounded end (no closing anchor fills it), so zeros follow.
 bool Writer::padImageFile() {
     std::uint64_t wanted = static_cast<std::uint64_t>(project_.plan.imageBlocks) * BlockBytes;
-    std::memset(writeBuffer_.get(), 0, ChunkBytes);
     while (bytesToFile_ < wanted) {
         std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(ChunkBytes, wanted - bytesToFile_));
-        if (!writeChunk(writeBuffer_.get(), n)) return false;
+        if (!writeChunk(zeros_.get(), n)) return false;
     }
     return true;
 }
@@ -81,14 +81,18 @@ bool Writer::closeImageFile() {
     return ok;
 }
 
+// Gives the written chunk back and takes the next one, waiting while none is
+// ready.
 std::int32_t Writer::nextChunk() {
-    std::int32_t length = TakeChunk(project_, writeBuffer_.get());
+    if (chunk_.data) ReturnChunk(project_, std::move(chunk_));
+    chunk_ = Chunk{};
+    std::int32_t length = TakeChunkBlock(project_, chunk_);
     while (length == -1) {
         jobs_.waitUntil(10ms, [&] {
             return jobs_.chunkCount.load() > 1 || jobs_.lastChunkSealed.load() ||
                    jobs_.producerFinished.load() || jobs_.stopRequested.load();
         });
-        length = TakeChunk(project_, writeBuffer_.get());
+        length = TakeChunkBlock(project_, chunk_);
     }
     return length;
 }
@@ -106,7 +110,7 @@ void Writer::run() {
         jobs_.blocksWritten = 0;
         std::int32_t length = nextChunk();
         while (length > 0) {
-            if (!writeChunk(writeBuffer_.get(), static_cast<std::uint32_t>(length))) break;
+            if (!writeChunk(chunk_.data.get(), static_cast<std::uint32_t>(length))) break;
             jobs_.blocksWritten += static_cast<std::uint32_t>(length) / BlockBytes;
             jobs_.notify();
             length = nextChunk();
