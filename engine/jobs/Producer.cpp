@@ -123,7 +123,8 @@ void Producer::commit(std::uint32_t n, bool sealNow) {
 
 bool Producer::backPressure(std::uint32_t limit, bool idleWhileWaiting) {
     while (static_cast<std::uint32_t>(jobs_.chunkCount.load()) >= limit) {
-        jobs_.bufferPrimed = 1;
+        // The set-up waits for the first time the queue is full.
+        if (!jobs_.bufferPrimed.exchange(1)) jobs_.notify();
         if (idleWhileWaiting && jobs_.producerPriority.load() != PriorityIdle) {
             setPriority(PriorityIdle);
         }

@@ -2,9 +2,14 @@
 // threads: the bytes, the length, and the failures a user can meet.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <csignal>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "engine/api/BurnEngine.h"
 #include "image/ImageTestSupport.h"
@@ -171,6 +176,52 @@ TEST(ImageFileJobErrors, FullDiskFailsTheJob) {
     EXPECT_EQ(failed, 1);
     EXPECT_TRUE(ended);
     EXPECT_EQ(engine.GetLastErrorText(), "Error creating file \"" + path + "\"");
+}
+
+TEST(ImageFileJobAbort, AbortWithAFullQueueEndsTheProducerAndFreesTheChunks) {
+    TempDir dir;
+    BurnEngine engine;
+    engine.SetUdfBridge(0);
+    ASSERT_NE(addVirtual(engine.project(), u"\\", u"big.bin", 64u << 20), nullptr);
+    ASSERT_GT(engine.PrepareImage(), 0);
+    // A pipe that nobody reads yet: the writer blocks on it and the queue fills.
+    std::string pipe = dir.str() + "/pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+
+    Completion completion;
+    ASSERT_EQ(engine.StartWriteImage(pipe.c_str(), Completion::callback, &completion), 1);
+    JobFields& jobs = engine.project().jobs;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((jobs.chunkCount.load() < 511 || engine.GetJobState() != JobWriting) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // No ASSERT before the pipe is drained: the writer blocked on it must be
+    // let go for the engine to end.
+    EXPECT_EQ(jobs.chunkCount.load(), 511);
+    EXPECT_EQ(engine.GetJobState(), JobWriting);
+
+    auto abortedAt = std::chrono::steady_clock::now();
+    engine.Abort();
+    EXPECT_EQ(engine.GetJobState(), JobAborted);
+    while (!jobs.producerFinished.load() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - abortedAt, std::chrono::milliseconds(500));
+    EXPECT_EQ(engine.GetBufferFill(), 0);
+
+    // Let the writer finish the write it is blocked in; it then ends the job.
+    ::fcntl(reader, F_SETFL, 0);
+    char drain[65536];
+    while (::read(reader, drain, sizeof drain) > 0) {
+    }
+    ::close(reader);
+    EXPECT_EQ(completion.wait(), 1);
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+    EXPECT_STREQ(engine.GetLastErrorText(), "Aborted by user");
+    EXPECT_EQ(engine.GetJobState(), JobIdle);
 }
 
 TEST(ImageFileJobData, ShrunkFileLeavesZerosAndGrownFileIsCut) {
