@@ -2,12 +2,19 @@
 // erasability, writable space, capacity, the ISO 9660 volume already on the
 // disc and the drive buffer. Each query answers from one pass of commands;
 // whatever the drive answers is read only within the bytes it sent.
+//
+// Some commands are sent to find out whether something is there: a mode page
+// the drive may lack, a feature, the volume descriptors of a disc that may be
+// blank. Their refusal is an answer, not a failure, so it must not stay
+// behind as the hardware error code that a later failure would be reported
+// with.
 #include <array>
 #include <cstring>
 
 #include "engine/device/BigEndian.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
+#include "platform/DeviceNode.h"
 
 namespace velk::device {
 namespace {
@@ -105,6 +112,40 @@ bool readFeature(RecorderDevice& device, std::uint16_t feature, std::uint8_t& fl
     return true;
 }
 
+// While alive, commands may fail without their sense becoming the device's
+// hardware error code: the code is put back as it was when the guard was set.
+class ProbeErrorCodeKept {
+public:
+    explicit ProbeErrorCodeKept(RecorderDevice& device) : device_(device), kept_(device.lastErrorCode.load()) {}
+    ~ProbeErrorCodeKept() { device_.lastErrorCode = kept_; }
+    ProbeErrorCodeKept(const ProbeErrorCodeKept&) = delete;
+    ProbeErrorCodeKept& operator=(const ProbeErrorCodeKept&) = delete;
+
+private:
+    RecorderDevice& device_;
+    std::uint16_t kept_;
+};
+
+// The write parameters the queries send before they look at the disc, so
+// that the drive reports the track for the kind of write in question. A read
+// only disc refuses them, which changes nothing in the answer.
+void primeWriteParameters(RecorderDevice& device, int testWrite, int underrunProtection, int multisession,
+                          DiscType type) {
+    ProbeErrorCodeKept kept(device);
+    (void)mmc::SetWriteParameters(device, testWrite, underrunProtection, multisession, type);
+}
+
+// `capacity` less the ISO volume already on the disc, 0 when the volume is
+// the larger (a volume descriptor may claim more than the medium holds).
+std::uint32_t capacityLessVolume(RecorderDevice& device, std::uint32_t capacity) {
+    std::uint32_t volume = GetIsoVolumeSize(device);
+    return capacity > volume ? capacity - volume : 0;
+}
+
+bool isOverwritable(DiscType type) {
+    return type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdPlusRw;
+}
+
 std::uint32_t volumeSizeOf(const std::uint8_t* block) {
     return static_cast<std::uint32_t>(block[80]) | (static_cast<std::uint32_t>(block[81]) << 8) |
            (static_cast<std::uint32_t>(block[82]) << 16) | (static_cast<std::uint32_t>(block[83]) << 24);
@@ -113,23 +154,31 @@ std::uint32_t volumeSizeOf(const std::uint8_t* block) {
 }  // namespace
 
 DiscType GetDiscType(RecorderDevice& device) {
-    if (readConfiguration(device, 0) && configurationBytes(device) >= 8) {
-        be16ToHostInPlace(device.configBuffer + 6);
-        return discTypeOfProfile(getHost16(device.configBuffer + 6));
+    {
+        // An older drive knows no GET CONFIGURATION and a disc other than a
+        // recordable CD has no ATIP: each refusal only sends the query on to
+        // the next way of telling the medium.
+        ProbeErrorCodeKept kept(device);
+        if (readConfiguration(device, 0) && configurationBytes(device) >= 8) {
+            be16ToHostInPlace(device.configBuffer + 6);
+            return discTypeOfProfile(getHost16(device.configBuffer + 6));
+        }
+        constexpr std::uint32_t AtipBytes = 30;
+        std::memset(device.dataBuffer, 0, AtipBytes);
+        if (mmc::ReadTocPmaAtip(device, 4, 1, 0, device.dataBuffer, AtipBytes) &&
+            mmc::responseBytes(device, AtipBytes) >= 7) {
+            std::uint8_t discFlags = device.dataBuffer[6];
+            if (discFlags & 0x80) return static_cast<DiscType>(DiscCdR + ((discFlags >> 6) & 1));
+            return DiscCdRom;
+        }
+        std::memset(device.discInfo, 0, sizeof device.discInfo);
+        if (mmc::ReadDiscInformation(device, device.discInfo, DiscInfoBytes) &&
+            mmc::responseBytes(device, DiscInfoBytes) > DiscStatusByte) {
+            return static_cast<DiscType>(DiscCdR + erasableBit(device));
+        }
     }
-    constexpr std::uint32_t AtipBytes = 30;
-    std::memset(device.dataBuffer, 0, AtipBytes);
-    if (mmc::ReadTocPmaAtip(device, 4, 1, 0, device.dataBuffer, AtipBytes) &&
-        mmc::responseBytes(device, AtipBytes) >= 7) {
-        std::uint8_t discFlags = device.dataBuffer[6];
-        if (discFlags & 0x80) return static_cast<DiscType>(DiscCdR + ((discFlags >> 6) & 1));
-        return DiscCdRom;
-    }
-    std::memset(device.discInfo, 0, sizeof device.discInfo);
-    if (mmc::ReadDiscInformation(device, device.discInfo, DiscInfoBytes) &&
-        mmc::responseBytes(device, DiscInfoBytes) > DiscStatusByte) {
-        return static_cast<DiscType>(DiscCdR + erasableBit(device));
-    }
+    // Whatever keeps the unit from being ready (no medium, say) is the cause
+    // worth keeping.
     return mmc::TestUnitReady(device) ? DiscCdRom : DiscNone;
 }
 
@@ -153,6 +202,9 @@ int ProbeCapabilities(RecorderDevice& device) {
     device.currentWriteSpeed = getBe16(page + 20);
     for (std::size_t field : {18u, 20u, 8u, 14u, 12u}) be16ToHostInPlace(page + field);
 
+    // Page 30h and the features below are looked for; a drive without them
+    // refuses, and that refusal is the answer.
+    ProbeErrorCodeKept kept(device);
     if (senseModePage(device, UnderrunFreePageCode, 1)) {
         page[4] |= 0x80;
     }
@@ -219,9 +271,12 @@ int SetSpeeds(RecorderDevice& device, std::uint16_t readSpeed, std::uint16_t wri
 
 std::uint8_t GetSessionCount(RecorderDevice& device) {
     if (readDiscInfo(device)) {
+        // An empty or incomplete last session is not counted, but a drive
+        // that reports no session at all has none to take away.
+        std::uint8_t& sessions = device.discInfo[DiscSessionsByte];
         int state = lastSessionState(device);
-        if (state == 0 || state == 1) device.discInfo[DiscSessionsByte]--;
-        return device.discInfo[DiscSessionsByte];
+        if ((state == 0 || state == 1) && sessions > 0) sessions--;
+        return sessions;
     }
     return GetDiscType(device) == DiscDvdRam ? 1 : 0;
 }
@@ -243,14 +298,21 @@ int CanErase(RecorderDevice& device) {
 
 int IsDiscWritable(RecorderDevice& device) {
     DiscType type = GetDiscType(device);
-    if (type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdPlusRw) return 1;
+    if (isOverwritable(type)) return 1;
     if (readDiscInfo(device)) {
         int status = discStatus(device);
         if (status == 0 || status == 1) return 1;
         if (status == 2 && lastSessionState(device) == 3) return 0;
     }
-    (void)mmc::SetWriteParameters(device, device.testWrite, device.underrunProtection, 0, type);
-    if (!mmc::ReadTrackInformation(device, mmc::InvisibleTrack) &&
+    primeWriteParameters(device, device.testWrite, device.underrunProtection, 0, type);
+    bool invisibleTrack;
+    {
+        // Not every drive names the invisible track as FFh; the track after
+        // the last one is asked for next.
+        ProbeErrorCodeKept kept(device);
+        invisibleTrack = mmc::ReadTrackInformation(device, mmc::InvisibleTrack) != 0;
+    }
+    if (!invisibleTrack &&
         !mmc::ReadTrackInformation(device, static_cast<std::uint8_t>(lastTrackInLastSession(device) + 1))) {
         return 0;
     }
@@ -260,7 +322,7 @@ int IsDiscWritable(RecorderDevice& device) {
 int GetFreeBlocks(RecorderDevice& device) {
     DiscType type = GetDiscType(device);
     if (!IsDiscWritable(device)) return 0;
-    (void)mmc::SetWriteParameters(device, 0, 0, device.closeDisc == 0 ? 1 : 0, type);
+    primeWriteParameters(device, 0, 0, device.closeDisc == 0 ? 1 : 0, type);
     auto largerOfFreeAndSize = [&device]() -> std::uint32_t {
         std::uint32_t freeBlocks = trackField(device, mmc::TrackFreeBlocks);
         std::uint32_t size = trackField(device, mmc::TrackSize);
@@ -272,23 +334,27 @@ int GetFreeBlocks(RecorderDevice& device) {
             return static_cast<int>(largerOfFreeAndSize());
         }
     }
+    // An overwritable disc is one formatted track, and what is not taken by
+    // the volume on it is free, whether or not that volume fills the track.
+    // Without track information the formatted capacity stands in for it (a
+    // refusal the query then answers from).
+    std::uint16_t keptErrorCode = device.lastErrorCode.load();
     bool haveTrack = readDiscInfo(device) && mmc::ReadTrackInformation(device, lastTrackInLastSession(device));
     if (!haveTrack) {
-        if (type == DiscDvdRam || type == DiscDvdPlusRw) {
-            return static_cast<int>(mmc::ReadFormatCapacities(device) - GetIsoVolumeSize(device));
-        }
-        return 0;
+        if (!isOverwritable(type)) return 0;
+        device.lastErrorCode = keptErrorCode;
+        std::uint32_t capacity = mmc::ReadFormatCapacities(device);
+        return static_cast<int>(capacityLessVolume(device, capacity));
     }
     std::uint32_t size = trackField(device, mmc::TrackSize);
     if (size == NoTrackSize) return 0;
-    if (type == DiscDvdRwRestricted) return static_cast<int>(mmc::ReadFormatCapacities(device) - size);
-    if (type == DiscDvdRam || type == DiscDvdPlusRw) return static_cast<int>(size - GetIsoVolumeSize(device));
+    if (isOverwritable(type)) return static_cast<int>(capacityLessVolume(device, size));
     return static_cast<int>(largerOfFreeAndSize());
 }
 
 int GetDiscCapacity(RecorderDevice& device) {
     DiscType type = GetDiscType(device);
-    (void)mmc::SetWriteParameters(device, 0, 0, device.closeDisc == 0 ? 1 : 0, type);
+    primeWriteParameters(device, 0, 0, device.closeDisc == 0 ? 1 : 0, type);
     switch (type) {
     case DiscDvdR:
     case DiscDvdRam:
@@ -316,12 +382,13 @@ int GetDiscCapacity(RecorderDevice& device) {
     return 0;
 }
 
-std::uint32_t GetIsoVolumeSize(RecorderDevice& device) {
-    std::array<std::uint8_t, 2048> block;
-    block.fill(0xFF);
-    (void)mmc::SetWriteParameters(device, device.testWrite, device.underrunProtection, 0, GetDiscType(device));
-    device.closeAfterCommand = 0;
-    // A supplementary (Joliet) descriptor is preferred over the primary one.
+namespace {
+
+// Blocks 16 to 31 read for a volume descriptor; a supplementary (Joliet) one
+// is preferred over the primary one. 0 when there is neither: a blank disc
+// refuses the reads, and that is no failure.
+std::uint32_t findVolumeSize(RecorderDevice& device, std::array<std::uint8_t, 2048>& block) {
+    ProbeErrorCodeKept kept(device);
     for (std::uint8_t descriptorType : {std::uint8_t{2}, std::uint8_t{1}}) {
         for (std::uint32_t address = 16; address < 32; ++address) {
             if (!mmc::Read10(device, address, 1, block.data())) continue;
@@ -330,13 +397,36 @@ std::uint32_t GetIsoVolumeSize(RecorderDevice& device) {
             }
         }
     }
-    device.closeAfterCommand = 1;
     return 0;
 }
 
+}  // namespace
+
+std::uint32_t GetIsoVolumeSize(RecorderDevice& device) {
+    std::array<std::uint8_t, 2048> block;
+    block.fill(0xFF);
+    primeWriteParameters(device, device.testWrite, device.underrunProtection, 0, GetDiscType(device));
+    // The node stays open across up to 32 reads. Afterwards the device is
+    // left as it was: its own close-after-command setting back, and a node
+    // that was closed when the reads began closed again.
+    const std::int32_t closeAfterCommand = device.closeAfterCommand;
+    const bool wasOpen = device.deviceHandle >= 0;
+    device.closeAfterCommand = 0;
+    std::uint32_t size = findVolumeSize(device, block);
+    device.closeAfterCommand = closeAfterCommand;
+    if (!wasOpen && device.deviceHandle >= 0 && platform::closeDeviceNode(device.deviceHandle)) {
+        device.deviceHandle = -1;
+    }
+    return size;
+}
+
 std::uint32_t GetDriveBufferSize(RecorderDevice& device) { return device.bufferLength.load(); }
+// A drive that reports more blank bytes than its buffer holds has nothing in
+// it, rather than nearly four gigabytes.
 std::uint32_t GetDriveBufferUsed(RecorderDevice& device) {
-    return device.bufferLength.load() - device.bufferBlank.load();
+    std::uint32_t length = device.bufferLength.load();
+    std::uint32_t blank = device.bufferBlank.load();
+    return length > blank ? length - blank : 0;
 }
 
 }  // namespace velk::device

@@ -259,11 +259,23 @@ int CloseLastTrackOrSession(RecorderDevice& device, int closeTrack, int immediat
 
 int ReadBufferCapacity(RecorderDevice& device) {
     constexpr std::uint32_t ResponseBytes = 32;
+    constexpr std::size_t FieldsEnd = 12;  // data length, reserved, buffer length, blank length
+    std::memset(device.dataBuffer, 0, ResponseBytes);
     ScsiRequestBlock request = newRequest(0x5C, Data::In, device.dataBuffer, ResponseBytes);
     request.cdb[8] = ResponseBytes;
     int result = run(device, request);
-    device.bufferLength = getBe32(device.dataBuffer + 4);
-    device.bufferBlank = getBe32(device.dataBuffer + 8);
+    // Only an answer that holds both fields, by what the drive moved and by
+    // its own data length, replaces the values. After a failed or short one
+    // the last good values stand: zeros would show a drained buffer that the
+    // drive never reported, and a half answer would pair a new length with
+    // an old blank count.
+    if (result) {
+        std::size_t declared = static_cast<std::size_t>(getBe16(device.dataBuffer)) + 2;
+        if (responseBytes(device, ResponseBytes) >= FieldsEnd && declared >= FieldsEnd) {
+            device.bufferLength = getBe32(device.dataBuffer + 4);
+            device.bufferBlank = getBe32(device.dataBuffer + 8);
+        }
+    }
     return result;
 }
 

@@ -68,8 +68,9 @@ ScsiRequestBlock inquiryRequest(std::uint8_t* buffer, std::uint8_t length);
 [[nodiscard]] int CloseTrackSession(RecorderDevice& device, int immediate, std::uint8_t function,
                       std::uint8_t byte3, std::uint8_t byte4, std::uint8_t byte5);
 [[nodiscard]] int CloseLastTrackOrSession(RecorderDevice& device, int closeTrack, int immediate);
-// Also converts the buffer length and blank length of the response into
-// bufferLength / bufferBlank, even when the command failed.
+// Also converts the buffer length and blank length of a good answer that
+// holds both into bufferLength / bufferBlank; otherwise they keep their last
+// values.
 [[nodiscard]] int ReadBufferCapacity(RecorderDevice& device);
 [[nodiscard]] int SendCueSheet(RecorderDevice& device, std::uint8_t* sheet, std::uint32_t length);
 [[nodiscard]] int Blank(RecorderDevice& device, int minimal);

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "engine/device/BigEndian.h"
 #include "engine/device/DeviceOperations.h"
@@ -56,6 +58,18 @@ Reply formatCapacity(std::uint32_t blocks) {
     device::putBe32(data.data() + 4, blocks);
     device::putBe24(data.data() + 9, 2048);
     return withData(data);
+}
+
+// Answers READ (10) with a primary volume descriptor of `blocks` at block 16
+// (none when blocks is 0: the disc is blank and every read is refused).
+std::optional<Reply> volumeBlocks(const SentCommand& c, std::uint32_t blocks) {
+    if (c.opcode() != 0x28) return std::nullopt;
+    if (blocks == 0) return testing::checkCondition(5, 0x64, 0);
+    Bytes block(2048, 0);
+    block[0] = device::getBe32(c.cdb.data() + 2) == 16 ? 1 : 0xFF;
+    std::memcpy(block.data() + 1, "CD001", 5);
+    for (int i = 0; i < 4; ++i) block[80 + i] = static_cast<std::uint8_t>(blocks >> (8 * i));  // little-endian
+    return withData(block);
 }
 
 // Page 2Ah after a header and an 8-byte block descriptor, PS bit set.
@@ -226,6 +240,8 @@ TEST_F(DriveQueriesTest, SessionCountLeavesOutAnOpenLastSession) {
     const Case cases[] = {
         {"three sessions, the last incomplete", 0x05, 3, 0x0009, 2},
         {"blank disc", 0x00, 1, 0x0009, 0},
+        {"no session reported", 0x00, 0, 0x0009, 0},
+        {"no session reported, last incomplete", 0x05, 0, 0x0009, 0},
         {"finalised", 0x0E, 3, 0x0009, 3},
         {"refused on DVD-RAM", std::nullopt, 0, 0x0012, 1},
         {"refused otherwise", std::nullopt, 0, 0x0011, 0},
@@ -269,9 +285,42 @@ TEST_F(DriveQueriesTest, DvdPlusRwWithoutTrackInformationIsFormattedSizeLessTheV
         block[81] = 0x27;
         return withData(block);
     };
-    device->closeAfterCommand = 1;
     EXPECT_EQ(device::GetFreeBlocks(*device), 2295104 - 10000);
-    EXPECT_EQ(device->closeAfterCommand, 0);  // a volume was found
+}
+
+// One formatted track, the volume on it taken away: a blank DVD-RW in
+// restricted overwrite is free as a whole, like a DVD+RW or DVD-RAM.
+TEST_F(DriveQueriesTest, OverwritableFreeBlocksAreTheTrackLessTheVolumeNeverBelowZero) {
+    struct Case {
+        const char* name;
+        std::uint16_t profile;
+        bool trackAnswered;
+        std::uint32_t volume;
+        std::uint32_t expected;
+    };
+    constexpr std::uint32_t Track = 2295104, Formatted = 2236704;
+    const Case cases[] = {
+        {"blank DVD-RW restricted overwrite", 0x0013, true, 0, Track},
+        {"written DVD-RW restricted overwrite", 0x0013, true, 10000, Track - 10000},
+        {"DVD-RW restricted overwrite without track information", 0x0013, false, 10000, Formatted - 10000},
+        {"DVD+RW", 0x001A, true, 10000, Track - 10000},
+        {"DVD-RAM", 0x0012, true, 0, Track},
+        {"volume claims more than the track", 0x0013, true, Track + 1, 0},
+        {"volume claims more than the formatted capacity", 0x001A, false, Formatted + 5, 0},
+        {"volume exactly the track", 0x0012, true, Track, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDrive drive(*device);
+        drive.on(0x46, configuration(c.profile));
+        drive.on(0x51, discInformation(0x0E, 1, 1));
+        drive.on(0x52, c.trackAnswered ? trackInformation(0, 0, Track) : testing::checkCondition(5, 0x24, 0));
+        drive.on(0x23, formatCapacity(Formatted));
+        std::uint32_t volume = c.volume;
+        drive.respond = [volume](const SentCommand& command) { return volumeBlocks(command, volume); };
+        EXPECT_EQ(device::IsDiscWritable(*device), 1);
+        EXPECT_EQ(static_cast<std::uint32_t>(device::GetFreeBlocks(*device)), c.expected);
+    }
 }
 
 TEST_F(DriveQueriesTest, IsoVolumeSizePrefersTheSupplementaryDescriptor) {
@@ -292,9 +341,133 @@ TEST_F(DriveQueriesTest, IsoVolumeSizePrefersTheSupplementaryDescriptor) {
         if (c.opcode() != 0x28) return std::nullopt;
         return withData(Bytes(2048, 0));
     };
-    device->closeAfterCommand = 0;
     EXPECT_EQ(device::GetIsoVolumeSize(*device), 0u);
-    EXPECT_EQ(device->closeAfterCommand, 1);
+}
+
+// The reads keep the node open between them; afterwards the device is as it
+// was: a node closed after each command is closed, an open one stays open,
+// and the close-after-command setting is the caller's again.
+TEST_F(DriveQueriesTest, IsoVolumeSizeLeavesTheNodeAndItsSettingAsItFoundThem) {
+    for (std::uint32_t volume : {0u, 40u}) {
+        SCOPED_TRACE(volume);
+        FakeDrive drive(*device, FakeDrive::Transport::PassThrough);
+        drive.on(0x46, configuration(0x0011));
+        std::vector<int> readHandles;
+        drive.respond = [&drive, &readHandles, volume](const SentCommand& c) {
+            if (c.opcode() == 0x28) readHandles.push_back(drive.lastSgIo.handle);
+            return volumeBlocks(c, volume);
+        };
+
+        device->closeAfterCommand = 1;
+        EXPECT_EQ(device::GetIsoVolumeSize(*device), volume);
+        EXPECT_EQ(device->closeAfterCommand, 1);
+        EXPECT_EQ(device->deviceHandle, -1);
+        ASSERT_FALSE(readHandles.empty());
+        EXPECT_EQ(std::count(readHandles.begin(), readHandles.end(), readHandles.front()),
+                  static_cast<std::ptrdiff_t>(readHandles.size()));  // one node for all reads
+
+        device->closeAfterCommand = 0;
+        EXPECT_EQ(device::TestUnitReady(*device), 1);
+        int open = device->deviceHandle;
+        ASSERT_GE(open, 0);
+        EXPECT_EQ(device::GetIsoVolumeSize(*device), volume);
+        EXPECT_EQ(device->closeAfterCommand, 0);
+        EXPECT_EQ(device->deviceHandle, open);
+    }
+}
+
+// Commands sent to find out whether something is there (page 30h, a feature,
+// the volume descriptors of a blank disc, the invisible track as FFh, write
+// parameters a pressed disc refuses) leave the hardware error code as it was;
+// the failures that decide an answer still set it.
+TEST_F(DriveQueriesTest, RefusalsThatAreAnswersLeaveTheErrorCodeAsItWas) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeDrive&)> script;
+        std::function<void(RecorderDevice&)> query;
+        std::uint16_t expected;  // Kept: the earlier code stays
+    };
+    constexpr std::uint16_t Earlier = 0x0C00, Kept = 0;
+    Reply invalidField = testing::checkCondition(5, 0x24, 0);
+    Reply invalidOpcode = testing::checkCondition(5, 0x20, 0);
+    const Case cases[] = {
+        {"page 30h and the features absent",
+         [&](FakeDrive& d) {
+             d.respond = [&](const SentCommand& c) -> std::optional<Reply> {
+                 if (c.opcode() == 0x5A && (c.cdb[2] & 0x3F) == 0x30) return invalidField;
+                 if (c.opcode() == 0x5A) return capabilitiesPage(0x3B, 0x37, 0, 1, 1, 1, 1);
+                 return std::nullopt;
+             };
+             d.on(0x46, invalidField);
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::ProbeCapabilities(r), 1); }, Kept},
+        {"page 2Ah refused",
+         [&](FakeDrive& d) { d.on(0x5A, invalidField); },
+         [](RecorderDevice& r) { EXPECT_EQ(device::ProbeCapabilities(r), 0); }, 0x2400},
+        {"blank disc read for a volume",
+         [&](FakeDrive& d) {
+             d.on(0x46, configuration(0x0011));
+             d.respond = [](const SentCommand& c) { return volumeBlocks(c, 0); };
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::GetIsoVolumeSize(r), 0u); }, Kept},
+        {"no GET CONFIGURATION, medium told by the ATIP",
+         [&](FakeDrive& d) {
+             d.on(0x46, invalidOpcode);
+             Bytes atip(30, 0);
+             atip[6] = 0x80;
+             d.on(0x43, withData(atip));
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::GetDiscType(r), DiscCdR); }, Kept},
+        {"no GET CONFIGURATION and no medium",
+         [&](FakeDrive& d) {
+             for (std::uint8_t op : {0x46, 0x43, 0x51}) d.on(op, invalidOpcode);
+             d.on(0x00, testing::checkCondition(2, 0x3A, 0));
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::GetDiscType(r), DiscNone); }, 0x3A00},
+        {"no invisible track as FFh, the next track answers",
+         [&](FakeDrive& d) {
+             d.on(0x46, configuration(0x0009));
+             d.on(0x51, discInformation(0x03, 1, 1));  // status other: asks the track
+             d.respond = [&](const SentCommand& c) -> std::optional<Reply> {
+                 if (c.opcode() == 0x52 && c.cdb[5] == 0xFF) return invalidField;
+                 if (c.opcode() == 0x52) return trackInformation(0, 100, 100);
+                 return std::nullopt;
+             };
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::IsDiscWritable(r), 1); }, Kept},
+        {"no track answers at all",
+         [&](FakeDrive& d) {
+             d.on(0x46, configuration(0x0009));
+             d.on(0x51, discInformation(0x03, 1, 1));
+             d.on(0x52, invalidField);
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::IsDiscWritable(r), 0); }, 0x2400},
+        {"pressed disc refuses the write parameters",
+         [&](FakeDrive& d) {
+             d.on(0x46, configuration(0x0010));
+             d.on(0x5A, invalidField);  // no write parameters page
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::GetDiscCapacity(r), 0); }, Kept},
+        {"DVD+RW without track information",
+         [&](FakeDrive& d) {
+             d.on(0x46, configuration(0x001A));
+             d.on(0x51, discInformation(0x0E, 1, 1));
+             d.on(0x52, invalidField);
+             d.on(0x23, formatCapacity(1000));
+             d.respond = [](const SentCommand& c) { return volumeBlocks(c, 0); };
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::GetFreeBlocks(r), 1000); }, Kept},
+    };
+    for (const Case& c : cases) {
+        for (std::uint16_t before : {std::uint16_t{0}, Earlier}) {
+            SCOPED_TRACE(::testing::Message() << c.name << ", earlier code " << before);
+            FakeDrive drive(*device);
+            c.script(drive);
+            device->lastErrorCode = before;
+            c.query(*device);
+            EXPECT_EQ(device->lastErrorCode.load(), c.expected == Kept ? before : c.expected);
+        }
+    }
 }
 
 TEST_F(DriveQueriesTest, CdCapacityIsStartPlusSizeUnlessFixedPacket) {

@@ -211,18 +211,67 @@ TEST_F(MmcCommandsTest, ReadFormatCapacitiesReadsOnlyTheDescriptorsTheDriveSent)
     EXPECT_EQ(mmc::ReadFormatCapacities(*device), 5u);
 }
 
+Bytes bufferCapacity(std::uint16_t dataLength, std::uint32_t length, std::uint32_t blank) {
+    Bytes data(12, 0);
+    device::putBe16(data.data(), dataLength);
+    device::putBe32(data.data() + 4, length);
+    device::putBe32(data.data() + 8, blank);
+    return data;
+}
+
 TEST_F(MmcCommandsTest, ReadBufferCapacityConvertsLengthAndBlankToBytes) {
     FakeDrive drive(*device);
     Reply reply;
-    reply.data = Bytes(32, 0);
-    device::putBe32(reply.data.data() + 4, 0x00200000);
-    device::putBe32(reply.data.data() + 8, 0x00080000);
+    reply.data = bufferCapacity(10, 0x00200000, 0x00080000);
     drive.on(0x5C, reply);
     EXPECT_EQ(mmc::ReadBufferCapacity(*device), 1);
     EXPECT_EQ(device->bufferLength.load(), 2097152u);
     EXPECT_EQ(device->bufferBlank.load(), 524288u);
     EXPECT_EQ(device::GetDriveBufferSize(*device), 2097152u);
     EXPECT_EQ(device::GetDriveBufferUsed(*device), 1572864u);
+}
+
+// Only a good answer holding both fields replaces the values; after any
+// other the gauge keeps showing the last good answer instead of an empty
+// buffer or bytes the drive never sent.
+TEST_F(MmcCommandsTest, ReadBufferCapacityKeepsTheLastValuesAfterAFailedOrShortAnswer) {
+    struct Case {
+        const char* name;
+        Reply reply;
+        int result;
+    };
+    Reply refused = testing::checkCondition(5, 0x24, 0);
+    refused.data = bufferCapacity(10, 0x1000, 0x800);  // whatever lies in the buffer
+    Reply shortTransfer;
+    shortTransfer.data = bufferCapacity(10, 0x1000, 0x800);
+    shortTransfer.transferred = 8;  // the blank length never arrived
+    Reply shortDeclared;
+    shortDeclared.data = bufferCapacity(6, 0x1000, 0x800);  // the drive says 8 bytes in all
+    const Case cases[] = {
+        {"refused", refused, 0},
+        {"eight bytes moved", shortTransfer, 1},
+        {"data length of eight bytes", shortDeclared, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDrive drive(*device, FakeDrive::Transport::PassThrough);
+        device->bufferLength = 2097152;
+        device->bufferBlank = 524288;
+        drive.on(0x5C, c.reply);
+        EXPECT_EQ(mmc::ReadBufferCapacity(*device), c.result);
+        EXPECT_EQ(device->bufferLength.load(), 2097152u);
+        EXPECT_EQ(device->bufferBlank.load(), 524288u);
+    }
+}
+
+TEST_F(MmcCommandsTest, DriveBufferUsedIsNeverBelowZero) {
+    FakeDrive drive(*device);
+    Reply reply;
+    reply.data = bufferCapacity(10, 0x1000, 0x1001);
+    drive.on(0x5C, reply);
+    EXPECT_EQ(mmc::ReadBufferCapacity(*device), 1);
+    EXPECT_EQ(device::GetDriveBufferSize(*device), 0x1000u);
+    EXPECT_EQ(device::GetDriveBufferUsed(*device), 0u);
 }
 
 TEST_F(MmcCommandsTest, ReadTrackInformationConvertsItsAddressFieldsToHostOrder) {

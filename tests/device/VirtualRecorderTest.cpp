@@ -203,7 +203,7 @@ TEST_F(VirtualRecorderTest, OverwritableMedia) {
             EXPECT_EQ(engine.IsDiscWritable(), 1);
             std::uint32_t volume = written == Written::Blank ? 0 : VolumeBlocks;
             EXPECT_EQ(engine.GetIsoVolumeSize(), volume);
-            if (layout.formattedBlocks != 0 && m.kind != MediumKind::DvdRwRestricted) {
+            if (layout.formattedBlocks != 0) {
                 EXPECT_EQ(static_cast<std::uint32_t>(engine.GetFreeBlocks()), layout.formattedBlocks - volume);
             }
             plugin.shutdown();
@@ -292,6 +292,74 @@ TEST_F(VirtualRecorderTest, EveryQueryCopesWithAFailureAtAnyCommand) {
         (void)engine.GetLastErrorCode();
     }
     EXPECT_GT(fallBacks, 0);
+}
+
+// What `velk-cli info` asks, in its order. The probes among the queries meet
+// refusals on most discs (page 30h, blank blocks, write parameters of a
+// pressed disc); none of them may be left as the error code.
+void askWhatInfoAsks(BurnEngine& engine) {
+    (void)engine.TestUnitReady();
+    (void)engine.GetDiscType();
+    (void)engine.GetSessionCount();
+    (void)engine.IsDiscWritable();
+    (void)engine.CanErase();
+    (void)engine.GetFreeBlocks();
+    (void)engine.GetDiscCapacity();
+    (void)engine.GetIsoVolumeSize();
+    (void)engine.GetMaxReadSpeed();
+    (void)engine.GetReadSpeed();
+    (void)engine.GetMaxWriteSpeed();
+    (void)engine.GetMaxWriteSpeedCurrent();
+    (void)engine.GetWriteSpeed();
+    (void)engine.CanWrite();
+    for (int code : {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 18, 21, 22}) {
+        (void)engine.QueryCapability(code);
+    }
+}
+
+TEST_F(VirtualRecorderTest, ProbingLeavesNoErrorCodeAndALaterFailureReportsItsOwn) {
+    struct Case {
+        MediumKind kind;
+        Written written;
+    };
+    const Case cases[] = {
+        {MediumKind::CdR, Written::Blank},           {MediumKind::CdRw, Written::Appendable},
+        {MediumKind::DvdR, Written::Finalised},      {MediumKind::DvdPlusR, Written::Blank},
+        {MediumKind::DvdPlusRw, Written::Blank},     {MediumKind::DvdPlusRw, Written::Appendable},
+        {MediumKind::DvdRwRestricted, Written::Blank}, {MediumKind::DvdRam, Written::Blank},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << vrec::mediumInfo(c.kind).name << " " << static_cast<int>(c.written));
+        serve({makeDisc("probe.disc", c.kind, c.written)});
+        ASSERT_EQ(engine.SelectByIndex(0), 1);
+        askWhatInfoAsks(engine);
+        EXPECT_EQ(engine.GetLastErrorCode(), 0);
+
+        EXPECT_EQ(engine.Eject(), 1);
+        EXPECT_EQ(engine.TestUnitReady(), 0);
+        EXPECT_EQ(engine.GetLastErrorCode(), 0x3A02);  // medium not present, tray open
+        EXPECT_EQ(engine.GetLastErrorCode(), 0);       // read once
+        plugin.shutdown();
+    }
+}
+
+// A pressed disc has no ATIP and refuses the write parameters the queries
+// send first.
+TEST_F(VirtualRecorderTest, ProbingOfAPressedDiscLeavesNoErrorCode) {
+    std::string image = dir.str() + "/image.iso";
+    std::vector<std::uint8_t> volume = isoVolume();
+    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(volume.data()),
+                                                 static_cast<std::streamsize>(volume.size()));
+    std::string path = dir.str() + "/pressed.disc";
+    std::string error;
+    auto disc = DiscStore::createPressed(path, MediumKind::DvdRom, image, &error);
+    ASSERT_TRUE(disc) << error;
+    ASSERT_TRUE(disc->save(&error)) << error;
+    disc.reset();
+    serve({path});
+    ASSERT_EQ(engine.SelectByIndex(0), 1);
+    askWhatInfoAsks(engine);
+    EXPECT_EQ(engine.GetLastErrorCode(), 0);
 }
 
 TEST_F(VirtualRecorderTest, LoadAndEjectMoveTheTray) {
