@@ -1,9 +1,37 @@
 #include "cli/CliCommon.h"
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
+#include "engine/device/RecorderDevice.h"
+
 namespace velk::cli {
+namespace {
+
+constexpr const char* PluginFileName = "libvelk-vrec.so";
+
+// The virtual recorder's library: $VELK_VIRTUAL_RECORDER_LIBRARY, else beside
+// the program, in the build tree's virtual-recorder folder or in ../lib, else
+// the loader's search path.
+std::string virtualRecorderLibrary() {
+    if (const char* chosen = std::getenv("VELK_VIRTUAL_RECORDER_LIBRARY"); chosen && *chosen) return chosen;
+    std::error_code error;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        std::filesystem::path folder = program.parent_path();
+        for (const std::filesystem::path& candidate :
+             {folder / PluginFileName, folder.parent_path() / "virtual-recorder" / PluginFileName,
+              folder.parent_path() / "lib" / PluginFileName}) {
+            if (std::filesystem::exists(candidate, error)) return candidate.string();
+        }
+    }
+    return PluginFileName;
+}
+
+}  // namespace
 
 bool addSourcePaths(BurnEngine& engine, const std::vector<std::string>& paths, bool keepPath) {
     for (const std::string& path : paths) {
@@ -21,6 +49,147 @@ bool addSourcePaths(BurnEngine& engine, const std::vector<std::string>& paths, b
         }
     }
     return true;
+}
+
+void addProjectOptions(CLI::App* command, ProjectOptions& options) {
+    command->add_option("--label", options.label, "Volume label (up to 32 characters)");
+    command->add_flag("--no-joliet", options.noJoliet, "Leave out the Joliet tree");
+    command->add_flag("--no-udf", options.noUdf, "Leave out the UDF bridge");
+    command->add_option("--boot", options.boot, "El Torito boot image (loader or floppy image)");
+    command->add_flag("--long-names", options.longNames, "ISO names are the long names (up to 98 characters)");
+    command->add_flag("--keep-path", options.keepPath, "Keep each folder's source path as folders in the image");
+    command->add_option("--buffer-size", options.bufferSize, "Ring buffer size in bytes")
+        ->check(CLI::PositiveNumber);
+    command->add_option("PATH", options.paths, "Files and folders to put on the disc")->required();
+}
+
+int buildProject(BurnEngine& engine, const ProjectOptions& options) {
+    engine.ResetProjectEx(options.longNames ? 1 : 0, 0);
+    if (!options.label.empty()) engine.SetVolumeLabel(options.label.c_str());
+    engine.SetJoliet(options.noJoliet ? 0 : 1);
+    engine.SetUdfBridge(options.noUdf ? 0 : 1);
+    if (options.bufferSize > 0) engine.SetBufferSize(options.bufferSize);
+    if (!addSourcePaths(engine, options.paths, options.keepPath)) return 0;
+    if (!options.boot.empty() && !engine.SetBootImage(options.boot.c_str())) {
+        std::fprintf(stderr,
+                     "velk-cli: %s: cannot be used as a boot image (a 2048-byte loader or a 1.2, 1.44 "
+                     "or 2.88 MB floppy image)\n",
+                     options.boot.c_str());
+        return 0;
+    }
+    int blocks = engine.PrepareImage();
+    if (blocks <= 0) {
+        std::fprintf(stderr, "velk-cli: planning failed: %s\n", engine.GetLastErrorText());
+        return 0;
+    }
+    return blocks;
+}
+
+void addRecorderOptions(CLI::App* command, RecorderOptions& options, bool withDevice) {
+    if (withDevice) {
+        command->add_option("--device", options.device, "Recorder: list index, drive letter or /dev path");
+    }
+    command->add_option("--trace", options.trace, "Write a command trace to FILE");
+    command->add_option("--virtual", options.virtualDiscs, "Use the virtual recorder on these disc files");
+}
+
+bool listRecorders(BurnEngine& engine, const RecorderOptions& options, const char* what) {
+    const char* trace = options.trace.empty() ? nullptr : options.trace.c_str();
+    int result;
+    if (!options.virtualDiscs.empty()) {
+        std::string discs;
+        for (const std::string& disc : options.virtualDiscs) {
+            if (!discs.empty()) discs += ':';
+            discs += std::filesystem::absolute(disc).string();
+        }
+        ::setenv("VELK_VIRTUAL_DISCS", discs.c_str(), 1);
+        std::string library = virtualRecorderLibrary();
+        result = engine.Initialise(1, library.c_str(), 0, trace);
+        if (!result) {
+            std::fprintf(stderr, "velk-cli: %s: the virtual recorder (%s) cannot be used\n", what, library.c_str());
+            return false;
+        }
+    } else {
+        result = trace ? engine.Initialise(0, nullptr, 0, trace) : 1;
+        if (!result) {
+            std::fprintf(stderr, "velk-cli: %s: %s: cannot open the trace log\n", what, trace);
+            return false;
+        }
+    }
+    if (engine.GetDeviceCount() == 0) {
+        std::fprintf(stderr, "velk-cli: %s: no recorder found\n", what);
+        return false;
+    }
+    return true;
+}
+
+bool openRecorder(BurnEngine& engine, const RecorderOptions& options, const char* what) {
+    if (!listRecorders(engine, options, what)) return false;
+    RecorderDevice& device = engine.device();
+    const std::string& wanted = options.device;
+    int count = engine.GetDeviceCount();
+    int index = -1;
+    if (wanted.empty()) {
+        index = 0;
+    } else if (wanted.find_first_not_of("0123456789") == std::string::npos) {
+        index = std::atoi(wanted.c_str());
+    } else if (wanted.size() == 1 || (wanted.size() == 2 && wanted[1] == ':')) {
+        char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(wanted[0])));
+        for (int i = 0; i < count && index < 0; ++i) {
+            if (device.entries[i].letter == letter) index = i;
+        }
+    } else {
+        std::error_code error;
+        std::filesystem::path path = std::filesystem::weakly_canonical(wanted, error);
+        for (int i = 0; i < count && index < 0; ++i) {
+            if (device.entries[i].devicePath[0] == 0) continue;
+            std::filesystem::path node = std::filesystem::weakly_canonical(device.entries[i].devicePath, error);
+            if (node == path) index = i;
+        }
+    }
+    if (index < 0 || index >= count) {
+        std::fprintf(stderr, "velk-cli: %s: no recorder %s\n", what, wanted.c_str());
+        return false;
+    }
+    if (!engine.SelectByIndex(index)) {
+        std::fprintf(stderr, "velk-cli: %s: recorder %d does not answer: %s\n", what, index,
+                     engine.GetLastErrorText());
+        return false;
+    }
+    return true;
+}
+
+const char* discTypeName(int type) {
+    switch (type) {
+    case DiscNone: return "none";
+    case DiscCdRom: return "CD-ROM";
+    case DiscCdR: return "CD-R";
+    case DiscCdRw: return "CD-RW";
+    case DiscDvdRom: return "DVD-ROM";
+    case DiscDvdR: return "DVD-R";
+    case DiscDvdRam: return "DVD-RAM";
+    case DiscDvdRwRestricted: return "DVD-RW restricted overwrite";
+    case DiscDvdRwSequential: return "DVD-RW sequential";
+    case DiscDvdPlusRw: return "DVD+RW";
+    case DiscDvdPlusR: return "DVD+R";
+    case DiscDvdPlusRDualLayer: return "DVD+R DL";
+    case DiscDdcdRom: return "DDCD-ROM";
+    case DiscDdcdR: return "DDCD-R";
+    case DiscDdcdRw: return "DDCD-RW";
+    default: return "unknown";
+    }
+}
+
+bool isCdMedium(int type) {
+    switch (type) {
+    case DiscCdRom:
+    case DiscCdR:
+    case DiscCdRw:
+    case DiscDdcdRom:
+    case DiscDdcdR:
+    case DiscDdcdRw: return true;
+    default: return false;
+    }
 }
 
 }  // namespace velk::cli

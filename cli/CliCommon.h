@@ -1,8 +1,14 @@
 // Helpers shared by the velk-cli subcommands.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "engine/api/BurnEngine.h"
 
@@ -17,5 +23,73 @@ inline constexpr int ExitUsage = 2;
 // ("\", path, "*.*", recursive, keepPath), a file with AddFile ("\", path).
 // Prints the engine's error text and returns false when one is refused.
 bool addSourcePaths(BurnEngine& engine, const std::vector<std::string>& paths, bool keepPath);
+
+// What goes on the disc, as `image` and `burn` take it.
+struct ProjectOptions {
+    std::string label;
+    std::string boot;
+    bool noJoliet = false;
+    bool noUdf = false;
+    bool longNames = false;
+    bool keepPath = false;
+    int bufferSize = 0;
+    std::vector<std::string> paths;
+};
+
+// --label, --no-joliet, --no-udf, --boot, --long-names, --keep-path,
+// --buffer-size and the PATH list.
+void addProjectOptions(CLI::App* command, ProjectOptions& options);
+
+// Resets the project, applies the options, adds the paths and plans the
+// layout. Returns the image size in blocks, or 0 after printing why not.
+int buildProject(BurnEngine& engine, const ProjectOptions& options);
+
+// Which recorder a command talks to.
+struct RecorderOptions {
+    std::string device;
+    std::string trace;
+    std::vector<std::string> virtualDiscs;
+};
+
+// --trace, --virtual and, with `withDevice`, --device.
+void addRecorderOptions(CLI::App* command, RecorderOptions& options, bool withDevice);
+
+// Builds the recorder list as the options ask. Prints "velk-cli: WHAT: why"
+// and returns false when there is no recorder to use.
+bool listRecorders(BurnEngine& engine, const RecorderOptions& options, const char* what);
+
+// listRecorders, then selects the recorder named by --device (a list index,
+// a drive letter or a /dev path; the first one by default).
+bool openRecorder(BurnEngine& engine, const RecorderOptions& options, const char* what);
+
+const char* discTypeName(int type);
+bool isCdMedium(int type);
+
+// Waits for a job's completion callback.
+class JobEnd {
+public:
+    static void callback(std::int32_t failed, void* context) {
+        auto* self = static_cast<JobEnd*>(context);
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->failed_ = failed;
+        self->done_ = true;
+        self->changed_.notify_all();
+    }
+    // Waits up to `period`; true once the job has ended.
+    bool waitFor(std::chrono::milliseconds period) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, period, [this] { return done_; });
+    }
+    int failed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failed_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    int failed_ = 0;
+};
 
 }  // namespace velk::cli

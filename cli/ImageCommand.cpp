@@ -1,9 +1,7 @@
 #include "cli/ImageCommand.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,41 +13,8 @@ namespace {
 
 struct ImageOptions {
     std::string output;
-    std::string label;
-    std::string boot;
-    bool noJoliet = false;
-    bool noUdf = false;
-    bool longNames = false;
-    bool keepPath = false;
     bool quiet = false;
-    int bufferSize = 0;
-    std::vector<std::string> paths;
-};
-
-class JobEnd {
-public:
-    static void callback(std::int32_t failed, void* context) {
-        auto* self = static_cast<JobEnd*>(context);
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        self->failed_ = failed;
-        self->done_ = true;
-        self->changed_.notify_all();
-    }
-    // Waits up to `period`; true once the job has ended.
-    bool waitFor(std::chrono::milliseconds period) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, period, [this] { return done_; });
-    }
-    int failed() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return failed_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool done_ = false;
-    int failed_ = 0;
+    ProjectOptions project;
 };
 
 constexpr double MB = 1024.0 * 1024.0;
@@ -69,24 +34,7 @@ void drawProgress(BurnEngine& engine, std::chrono::steady_clock::time_point star
 
 int runImage(const ImageOptions& options) {
     BurnEngine engine;
-    engine.ResetProjectEx(options.longNames ? 1 : 0, 0);
-    if (!options.label.empty()) engine.SetVolumeLabel(options.label.c_str());
-    engine.SetJoliet(options.noJoliet ? 0 : 1);
-    engine.SetUdfBridge(options.noUdf ? 0 : 1);
-    if (options.bufferSize > 0) engine.SetBufferSize(options.bufferSize);
-    if (!addSourcePaths(engine, options.paths, options.keepPath)) return ExitFailed;
-    if (!options.boot.empty() && !engine.SetBootImage(options.boot.c_str())) {
-        std::fprintf(stderr,
-                     "velk-cli: %s: cannot be used as a boot image (a 2048-byte loader or a 1.2, 1.44 "
-                     "or 2.88 MB floppy image)\n",
-                     options.boot.c_str());
-        return ExitFailed;
-    }
-    int blocks = engine.PrepareImage();
-    if (blocks <= 0) {
-        std::fprintf(stderr, "velk-cli: planning failed: %s\n", engine.GetLastErrorText());
-        return ExitFailed;
-    }
+    if (buildProject(engine, options.project) <= 0) return ExitFailed;
 
     JobEnd end;
     auto start = std::chrono::steady_clock::now();
@@ -121,16 +69,8 @@ void addImageCommand(CLI::App& app) {
     auto options = std::make_shared<ImageOptions>();
     CLI::App* command = app.add_subcommand("image", "Write the disc image of files and folders to a file");
     command->add_option("-o,--output", options->output, "Image file to write")->required();
-    command->add_option("--label", options->label, "Volume label (up to 32 characters)");
-    command->add_flag("--no-joliet", options->noJoliet, "Leave out the Joliet tree");
-    command->add_flag("--no-udf", options->noUdf, "Leave out the UDF bridge");
-    command->add_option("--boot", options->boot, "El Torito boot image (loader or floppy image)");
-    command->add_flag("--long-names", options->longNames, "ISO names are the long names (up to 98 characters)");
-    command->add_flag("--keep-path", options->keepPath, "Keep each folder's source path as folders in the image");
-    command->add_option("--buffer-size", options->bufferSize, "Ring buffer size in bytes")
-        ->check(CLI::PositiveNumber);
+    addProjectOptions(command, options->project);
     command->add_flag("-q,--quiet", options->quiet, "No progress line and no summary");
-    command->add_option("PATH", options->paths, "Files and folders to put on the disc")->required();
     command->callback([options] {
         int code = runImage(*options);
         if (code != ExitOk) throw CLI::RuntimeError(code);

@@ -1,6 +1,7 @@
 // velk-cli: the command-line front end of the engine.
 #include <CLI/CLI.hpp>
 
+#include "cli/BurnCommands.h"
 #include "cli/CliCommon.h"
 #include "cli/DeviceCommands.h"
 #include "cli/ImageCommand.h"
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     velk::cli::addImageCommand(app);
     velk::cli::addVdiscCommand(app);
     velk::cli::addDeviceCommands(app);
+    velk::cli::addBurnCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::RuntimeError& error) {

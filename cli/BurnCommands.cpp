@@ -1,0 +1,515 @@
+#include "cli/BurnCommands.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "cli/CliCommon.h"
+#include "engine/api/ErrorTexts.h"
+#include "engine/device/MmcCommands.h"
+#include "engine/device/RecorderDevice.h"
+#include "platform/Terminal.h"
+
+namespace velk::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double MB = 1024.0 * 1024.0;
+constexpr double BlockBytes = 2048.0;
+constexpr auto PollPeriod = std::chrono::milliseconds(100);
+// User data per second at 1x: 75 sectors of 2048 bytes on CD, 1385 kB on DVD.
+constexpr double CdOneX = 75.0 * 2048.0;
+constexpr double DvdOneX = 1385000.0;
+// What SET CD SPEED takes for 1x, in kB/s: CD counts whole 2352-byte frames.
+constexpr double CdOneXKbps = 176.4;
+constexpr double DvdOneXKbps = 1385.0;
+// Blocks a burn from an image file writes are whole 64 KiB chunks.
+constexpr std::uint64_t ChunkBlocks = 32;
+
+// Ctrl-C only counts here; the waiting loop turns the count into one Abort.
+std::atomic<int> interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void countInterrupt(int) { interrupts.fetch_add(1, std::memory_order_relaxed); }
+
+// Catches Ctrl-C while a job runs, so that the job ends on its own terms
+// instead of the process dying with the drive in the middle of a command.
+class InterruptCatcher {
+public:
+    InterruptCatcher() : previous_(std::signal(SIGINT, countInterrupt)) {}
+    ~InterruptCatcher() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+private:
+    void (*previous_)(int);
+};
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string clockText(double seconds) {
+    long whole = static_cast<long>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+    return text;
+}
+
+int percentOf(double part, double whole) {
+    if (whole <= 0) return 0;
+    return static_cast<int>(std::clamp(part * 100.0 / whole, 0.0, 100.0));
+}
+
+// Prints "velk-cli: WHAT: " and the formatted reason on its own line.
+__attribute__((format(printf, 2, 3))) void refuse(const char* what, const char* format, ...) {
+    std::fprintf(stderr, "velk-cli: %s: ", what);
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+}
+
+// Forgets the codes that the queries before a job latched, so that a failure
+// of the job is reported with its own reason.
+void forgetEarlierErrors(BurnEngine& engine) {
+    while (engine.GetLastErrorCode() != ErrNone) {
+    }
+}
+
+// The engine's reason for the failed job, or a plain one when it has none.
+std::string failureText(BurnEngine& engine, const char* fallback) {
+    int code = engine.GetLastErrorCode();
+    if (code == ErrNone) return fallback;
+    return formatErrorText(code, engine.project(), engine.device());
+}
+
+bool isOverwritable(int type) {
+    return type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdPlusRw;
+}
+
+bool isReadOnly(int type) { return type == DiscCdRom || type == DiscDvdRom || type == DiscDdcdRom; }
+
+// Disc status of READ DISC INFORMATION: 0 blank, 1 appendable, 2 complete;
+// nullopt when the recorder does not say.
+std::optional<int> discStatus(BurnEngine& engine) {
+    RecorderDevice& device = engine.device();
+    std::uint8_t info[DiscInfoBytes] = {};
+    if (!mmc::ReadDiscInformation(device, info, sizeof info) || mmc::responseBytes(device, sizeof info) < 3) {
+        return std::nullopt;
+    }
+    return info[2] & 0x03;
+}
+
+// The inserted disc's type when it can be written; prints why not otherwise.
+std::optional<int> writableDisc(BurnEngine& engine, const char* what) {
+    int type = engine.GetDiscType();
+    if (type == DiscNone) {
+        refuse(what, "no disc in the recorder");
+        return std::nullopt;
+    }
+    if (!engine.IsDiscWritable()) {
+        if (isReadOnly(type)) {
+            refuse(what, "the disc is a %s, which is read-only", discTypeName(type));
+        } else {
+            refuse(what, "the %s in the recorder is finalised and cannot be written", discTypeName(type));
+        }
+        return std::nullopt;
+    }
+    return type;
+}
+
+// A test write on a medium without one would be a real write: DVD+R has no
+// simulation mode, and overwritable media ignore the test-write bit.
+bool testWritePossible(BurnEngine& engine, int type, const char* what) {
+    bool mediumHasIt = !isOverwritable(type) && type != DiscDvdPlusR && type != DiscDvdPlusRDualLayer;
+    if (!mediumHasIt) {
+        refuse(what, "a %s cannot be test-written (the recorder would write it for real)", discTypeName(type));
+        return false;
+    }
+    if (!engine.QueryCapability(21)) {
+        refuse(what, "the recorder cannot do a test write");
+        return false;
+    }
+    return true;
+}
+
+// --speed N is a multiple of the medium's 1x; SET CD SPEED takes kB/s.
+void applySpeed(BurnEngine& engine, int type, int times) {
+    if (times <= 0) return;
+    double kbps = std::round(times * (isCdMedium(type) ? CdOneXKbps : DvdOneXKbps));
+    (void)engine.SetSpeeds(0, static_cast<std::uint16_t>(std::min(kbps, 65535.0)));
+}
+
+// Progress of a running burn, and what the summary reports about it.
+class BurnWatch {
+public:
+    BurnWatch(BurnEngine& engine, bool drawLine) : engine_(engine), drawLine_(drawLine) {}
+
+    void sample() {
+        double now = secondsSince(start_);
+        int state = engine_.GetJobState();
+        if (state == JobClosing || state == JobAborted || state == JobWriteFailed) {
+            if (!writingEnd_) writingEnd_ = now;
+        }
+        double image = engine_.GetImageBlocks();
+        double written = static_cast<unsigned>(engine_.GetBlocksWritten());
+        int ringSize = engine_.GetBufferSize();
+        double ringFill = engine_.GetBufferFill();
+        int ring = percentOf(ringFill, ringSize);
+        int driveSize = engine_.GetDriveBufferSize();
+        int drive = percentOf(static_cast<unsigned>(engine_.GetDriveBufferUsed()), driveSize);
+        if (state == JobWriting && written > 0) {
+            // The ring drains once the producer has queued the last chunk, and
+            // the drive's buffer fills from empty at the start: neither is a
+            // risk of running dry, so only the steady part of the burn counts.
+            if (written + ringFill / BlockBytes < image) lowestRing_ = std::min(lowestRing_.value_or(100), ring);
+            if (driveSize > 0 && drive >= 50) driveFilled_ = true;
+            if (driveSize > 0 && driveFilled_) lowestDrive_ = std::min(lowestDrive_.value_or(100), drive);
+        }
+        if (!drawLine_) return;
+        double writing = writingEnd_.value_or(now);
+        double rate = writing > 0 ? written * BlockBytes / MB / writing : 0.0;
+        std::fprintf(stdout, "\r%-8s %8.1f MB of %.1f MB  %3d%%  %6.1f MB/s  buffer %3d%%  drive %3d%%  ",
+                     phaseName(state), written * BlockBytes / MB, image * BlockBytes / MB,
+                     percentOf(written, image), rate, ring, drive);
+        std::fflush(stdout);
+        lineOpen_ = true;
+    }
+
+    // Ends the progress line so that a message can follow on its own line.
+    void breakLine() {
+        if (lineOpen_) std::fputc('\n', stdout);
+        lineOpen_ = false;
+    }
+
+    void printSummary(bool test, int type) {
+        double total = secondsSince(start_);
+        double writing = writingEnd_.value_or(total);
+        double bytes = engine_.GetImageBlocks() * BlockBytes;
+        double rate = writing > 0 ? bytes / writing : 0.0;
+        std::string ring = lowestRing_ ? std::to_string(*lowestRing_) + "%" : std::string("-");
+        std::string drive = lowestDrive_ ? std::to_string(*lowestDrive_) + "%" : std::string("-");
+        std::printf("%s %d blocks (%.1f MB) in %.1f s, %.1f MB/s on average (%.1fx); lowest ring buffer fill %s, "
+                    "lowest drive buffer fill %s\n",
+                    test ? "test-wrote" : "burned", engine_.GetImageBlocks(), bytes / MB, total, rate / MB,
+                    rate / (isCdMedium(type) ? CdOneX : DvdOneX), ring.c_str(), drive.c_str());
+    }
+
+private:
+    static const char* phaseName(int state) {
+        switch (state) {
+        case JobWriting: return "writing";
+        case JobClosing: return "closing";
+        case JobAborted: return "stopping";
+        case JobWriteFailed: return "failed";
+        default: return "starting";
+        }
+    }
+
+    BurnEngine& engine_;
+    bool drawLine_;
+    Clock::time_point start_ = Clock::now();
+    std::optional<double> writingEnd_;
+    std::optional<int> lowestRing_;
+    std::optional<int> lowestDrive_;
+    bool driveFilled_ = false;
+    bool lineOpen_ = false;
+};
+
+// Waits for a started burn, turning the first Ctrl-C into one Abort, and
+// prints the summary or the failure.
+int watchBurn(BurnEngine& engine, JobEnd& end, BurnWatch& watch, const char* what, bool test, int type) {
+    int seen = 0;
+    bool abortWanted = false;
+    bool aborted = false;
+    while (!end.waitFor(PollPeriod)) {
+        int count = interrupts.load(std::memory_order_relaxed);
+        if (count > seen) {
+            seen = count;
+            watch.breakLine();
+            if (!abortWanted) {
+                std::fprintf(stderr, "velk-cli: %s: stopping; the disc is closed with what was written\n", what);
+            } else {
+                std::fprintf(stderr, "velk-cli: %s: still closing the disc, please wait\n", what);
+            }
+            abortWanted = true;
+        }
+        // Abort takes hold once the writer runs; until then keep asking.
+        if (abortWanted && !aborted && engine.GetJobState() != JobIdle) {
+            engine.Abort();
+            aborted = true;
+        }
+        watch.sample();
+    }
+    watch.sample();
+    watch.breakLine();
+    if (end.failed()) {
+        std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn failed").c_str());
+        return ExitFailed;
+    }
+    watch.printSummary(test, type);
+    return ExitOk;
+}
+
+// Waits for an erase or a close, showing the phase and the elapsed time.
+// Neither can be stopped halfway, so Ctrl-C only gets an answer.
+int watchPhases(BurnEngine& engine, JobEnd& end, const char* what, bool drawLine, const char* fallbackPhase) {
+    Clock::time_point start = Clock::now();
+    int seen = 0;
+    bool lineOpen = false;
+    while (!end.waitFor(PollPeriod)) {
+        int count = interrupts.load(std::memory_order_relaxed);
+        if (count > seen) {
+            seen = count;
+            if (lineOpen) std::fputc('\n', stdout);
+            lineOpen = false;
+            std::fprintf(stderr, "velk-cli: %s: the recorder must finish this, please wait\n", what);
+        }
+        if (drawLine) {
+            const char* phase = fallbackPhase;
+            switch (engine.GetJobState()) {
+            case JobErasing: phase = "erasing"; break;
+            case JobFormatting: phase = "formatting"; break;
+            case JobClosing: phase = "closing"; break;
+            default: break;
+            }
+            std::fprintf(stdout, "\r%-10s %s  ", phase, clockText(secondsSince(start)).c_str());
+            std::fflush(stdout);
+            lineOpen = true;
+        }
+    }
+    if (lineOpen) std::fputc('\n', stdout);
+    return end.failed() ? ExitFailed : ExitOk;
+}
+
+struct WriteOptions {
+    RecorderOptions recorder;
+    int speed = 0;
+    bool test = false;
+    bool close = false;
+    bool noUnderrunProtection = false;
+    bool quiet = false;
+};
+
+void addWriteOptions(CLI::App* command, WriteOptions& options) {
+    addRecorderOptions(command, options.recorder, true);
+    command->add_option("--speed", options.speed, "Write speed as a multiple of the medium's 1x (0: the maximum)")
+        ->check(CLI::NonNegativeNumber);
+    command->add_flag("--test", options.test, "Test write: the recorder goes through the burn but records nothing");
+    command->add_flag("--close", options.close, "Finalise the disc (default: leave it open for another session)");
+    command->add_flag("-q,--quiet", options.quiet, "No progress line");
+}
+
+void applySwitches(BurnEngine& engine, const WriteOptions& options) {
+    engine.SetTestWrite(options.test ? 1 : 0);
+    engine.SetCloseDisc(options.close ? 1 : 0);
+    engine.SetUnderrunProtection(options.noUnderrunProtection ? 0 : 1);
+}
+
+struct BurnOptions {
+    WriteOptions write;
+    ProjectOptions project;
+};
+
+int runBurn(const BurnOptions& options) {
+    constexpr const char* what = "burn";
+    BurnEngine engine;
+    if (!openRecorder(engine, options.write.recorder, what)) return ExitFailed;
+    std::optional<int> type = writableDisc(engine, what);
+    if (!type) return ExitFailed;
+    if (options.write.test && !testWritePossible(engine, *type, what)) return ExitFailed;
+    applySwitches(engine, options.write);
+
+    int blocks = buildProject(engine, options.project);
+    if (blocks <= 0) return ExitFailed;
+    auto freeBlocks = static_cast<unsigned>(engine.GetFreeBlocks());
+    if (static_cast<unsigned>(blocks) > freeBlocks) {
+        refuse(what, "the image needs %d blocks but the disc has only %u free blocks", blocks, freeBlocks);
+        return ExitFailed;
+    }
+    applySpeed(engine, *type, options.write.speed);
+
+    InterruptCatcher catcher;
+    JobEnd end;
+    BurnWatch watch(engine, !options.write.quiet && platform::isTerminal(stdout));
+    forgetEarlierErrors(engine);
+    if (!engine.StartBurn(JobEnd::callback, &end)) {
+        std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn could not be started").c_str());
+        return ExitFailed;
+    }
+    return watchBurn(engine, end, watch, what, options.write.test, *type);
+}
+
+struct BurnImageOptions {
+    WriteOptions write;
+    std::string image;
+};
+
+int runBurnImage(const BurnImageOptions& options) {
+    constexpr const char* what = "burn-image";
+    std::error_code error;
+    std::uintmax_t bytes = std::filesystem::file_size(options.image, error);
+    if (error) {
+        refuse(what, "%s: %s", options.image.c_str(), error.message().c_str());
+        return ExitFailed;
+    }
+    if (bytes == 0) {
+        refuse(what, "%s: the image file is empty", options.image.c_str());
+        return ExitFailed;
+    }
+    std::uint64_t blocks = (bytes + 2047) / 2048;
+    blocks = (blocks + ChunkBlocks - 1) / ChunkBlocks * ChunkBlocks;
+
+    BurnEngine engine;
+    if (!openRecorder(engine, options.write.recorder, what)) return ExitFailed;
+    std::optional<int> type = writableDisc(engine, what);
+    if (!type) return ExitFailed;
+    if (options.write.test && !testWritePossible(engine, *type, what)) return ExitFailed;
+    // An image holds its volume from block 0 on: a sequential disc must be
+    // blank for it, an overwritable one is written over from its start.
+    if (!isOverwritable(*type) && discStatus(engine).value_or(0) != 0) {
+        refuse(what, "the %s in the recorder is not blank; an image file is written from block 0",
+               discTypeName(*type));
+        return ExitFailed;
+    }
+    applySwitches(engine, options.write);
+    auto room = static_cast<unsigned>(isOverwritable(*type) ? engine.GetDiscCapacity() : engine.GetFreeBlocks());
+    if (blocks > room) {
+        refuse(what, "%s needs %llu blocks but the disc has only %u free blocks", options.image.c_str(),
+               static_cast<unsigned long long>(blocks), room);
+        return ExitFailed;
+    }
+    applySpeed(engine, *type, options.write.speed);
+
+    InterruptCatcher catcher;
+    JobEnd end;
+    BurnWatch watch(engine, !options.write.quiet && platform::isTerminal(stdout));
+    forgetEarlierErrors(engine);
+    if (!engine.StartBurnFromImage(options.image.c_str(), JobEnd::callback, &end)) {
+        std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn could not be started").c_str());
+        return ExitFailed;
+    }
+    return watchBurn(engine, end, watch, what, options.write.test, *type);
+}
+
+struct EraseOptions {
+    RecorderOptions recorder;
+    bool full = false;
+};
+
+int runErase(const EraseOptions& options) {
+    constexpr const char* what = "erase";
+    BurnEngine engine;
+    if (!openRecorder(engine, options.recorder, what)) return ExitFailed;
+    int type = engine.GetDiscType();
+    if (type == DiscNone) {
+        refuse(what, "no disc in the recorder");
+        return ExitFailed;
+    }
+    if (!engine.CanErase()) {
+        refuse(what, "a %s cannot be erased (%s)", discTypeName(type), isReadOnly(type) ? "read-only" : "write-once");
+        return ExitFailed;
+    }
+
+    InterruptCatcher catcher;
+    JobEnd end;
+    Clock::time_point start = Clock::now();
+    forgetEarlierErrors(engine);
+    if (!engine.StartErase(options.full ? 0 : 1, JobEnd::callback, &end)) {
+        refuse(what, "%s", failureText(engine, "the erase could not be started").c_str());
+        return ExitFailed;
+    }
+    if (watchPhases(engine, end, what, platform::isTerminal(stdout), "erasing") != ExitOk) {
+        refuse(what, "%s", failureText(engine, "the recorder could not erase the disc").c_str());
+        return ExitFailed;
+    }
+    std::printf("erased the %s (%s) in %.1f s\n", discTypeName(type), options.full ? "full" : "quick",
+                secondsSince(start));
+    return ExitOk;
+}
+
+int runClose(const RecorderOptions& options) {
+    constexpr const char* what = "close";
+    BurnEngine engine;
+    if (!openRecorder(engine, options, what)) return ExitFailed;
+    std::optional<int> type = writableDisc(engine, what);
+    if (!type) return ExitFailed;
+    if (!isOverwritable(*type) && discStatus(engine).value_or(1) == 0) {
+        refuse(what, "the %s in the recorder is blank; there is nothing to close", discTypeName(*type));
+        return ExitFailed;
+    }
+    // The job still plans and starts like a burn; an empty project is the
+    // least it can carry, and close-only mode writes none of it.
+    engine.ResetProject();
+    if (engine.PrepareImage() <= 0) {
+        refuse(what, "planning failed: %s", engine.GetLastErrorText());
+        return ExitFailed;
+    }
+    engine.SetCloseOnly();
+
+    InterruptCatcher catcher;
+    JobEnd end;
+    Clock::time_point start = Clock::now();
+    forgetEarlierErrors(engine);
+    if (!engine.StartBurn(JobEnd::callback, &end)) {
+        refuse(what, "%s", failureText(engine, "the close could not be started").c_str());
+        return ExitFailed;
+    }
+    if (watchPhases(engine, end, what, platform::isTerminal(stdout), "closing") != ExitOk) {
+        refuse(what, "%s", failureText(engine, "the recorder could not close the disc").c_str());
+        return ExitFailed;
+    }
+    std::printf("closed the %s in %.1f s\n", discTypeName(*type), secondsSince(start));
+    return ExitOk;
+}
+
+template <typename Options, typename Run>
+void onRun(CLI::App* command, std::shared_ptr<Options> options, Run run) {
+    command->callback([options, run] {
+        int code = run(*options);
+        if (code != ExitOk) throw CLI::RuntimeError(code);
+    });
+}
+
+}  // namespace
+
+void addBurnCommands(CLI::App& app) {
+    auto burn = std::make_shared<BurnOptions>();
+    CLI::App* burnCommand = app.add_subcommand("burn", "Burn files and folders to the disc in a recorder");
+    addWriteOptions(burnCommand, burn->write);
+    burnCommand->add_flag("--no-underrun-protection", burn->write.noUnderrunProtection,
+                          "Switch the recorder's buffer-underrun protection off");
+    addProjectOptions(burnCommand, burn->project);
+    onRun(burnCommand, burn, runBurn);
+
+    auto image = std::make_shared<BurnImageOptions>();
+    CLI::App* imageCommand = app.add_subcommand("burn-image", "Burn an image file to the disc in a recorder");
+    imageCommand->add_option("IMAGE", image->image, "Image file: 2048-byte blocks from block 0")->required();
+    addWriteOptions(imageCommand, image->write);
+    onRun(imageCommand, image, runBurnImage);
+
+    auto erase = std::make_shared<EraseOptions>();
+    CLI::App* eraseCommand = app.add_subcommand("erase", "Erase a rewritable disc (quick unless --full)");
+    eraseCommand->add_flag("--full", erase->full, "Erase the whole disc, not only its start");
+    addRecorderOptions(eraseCommand, erase->recorder, true);
+    onRun(eraseCommand, erase, runErase);
+
+    auto close = std::make_shared<RecorderOptions>();
+    CLI::App* closeCommand = app.add_subcommand("close", "Close the open track and session of the disc");
+    addRecorderOptions(closeCommand, *close, true);
+    onRun(closeCommand, close, runClose);
+}
+
+}  // namespace velk::cli
