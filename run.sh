@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds velk-cli and runs the main job: writes a disc image of the sample
-# folder samples/demo (or of the paths given) and lists what an independent
-# reader (xorriso) finds in it.
+# Builds velk-cli and the virtual recorder and runs the main job: burns the
+# sample folder samples/demo (or the paths given) to a blank virtual DVD+R
+# under build/run/, exports the session the disc now holds and lists what an
+# independent reader (xorriso) finds in it.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -17,13 +18,24 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B build/run -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCH=OFF >/dev/null
-cmake --build build/run -j"$(nproc)" --target velk-cli >/dev/null
+cmake --build build/run -j"$(nproc)" --target velk-cli velk_vrec_plugin >/dev/null
 
 if [ $# -eq 0 ]; then
   set -- samples/demo
 fi
-image=build/run/velk-sample.iso
-build/run/cli/velk-cli image -o "$image" --label "VELK SAMPLE" "$@"
+cli=build/run/cli/velk-cli
+disc=build/run/velk-demo.vdisc
+image=build/run/velk-demo.iso
+
+# A fresh blank disc every run; the recorder's simulated clock runs 20 times
+# faster than the wall clock, so a demo burn at DVD speed takes moments.
+rm -f "$disc" "$disc.data" "$image"
+"$cli" vdisc create --medium dvd+r "$disc"
+VELK_VIRTUAL_TIME_SCALE=20 "$cli" burn --virtual "$disc" --label "VELK SAMPLE" "$@"
 echo
-echo "What xorriso reads in $image (Joliet tree):"
+"$cli" vdisc show "$disc"
+echo
+"$cli" vdisc export "$disc" -o "$image"
+echo
+echo "What xorriso reads in the burned session ($image, Joliet tree):"
 xorriso -indev "$image" -find / -exec lsdl -- 2>/dev/null
