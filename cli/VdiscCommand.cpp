@@ -56,6 +56,7 @@ void show(const std::string& path) {
     const std::uint32_t sessions = d.sequential() ? d.closedSessions : 1;
     std::printf("sessions:   %u complete%s\n", sessions,
                 d.sequential() && !d.finalized ? ", next one open" : "");
+    std::printf("underruns:  %u\n", d.underruns);
     std::printf("tracks:\n");
     std::printf("  %5s %7s %10s %10s %10s %10s  %s\n", "track", "session", "start", "end", "size", "next", "state");
     for (const auto& t : d.tracks) {

@@ -1,6 +1,7 @@
 #include "virtual-recorder/AspiPlugin.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -47,10 +48,10 @@ public:
         const std::size_t before = recorder.journal().size();
         recorder.execute(request);
         if (journalFile != nullptr) {
-            const auto entries = recorder.journal().entries();
+            const auto entries = recorder.journal().entriesFrom(before);
             std::lock_guard<std::mutex> lock(*journalMutex);
-            for (std::size_t i = before; i < entries.size(); ++i) {
-                *journalFile << 'T' << target << ' ' << formatJournalEntry(entries[i]) << '\n';
+            for (const auto& entry : entries) {
+                *journalFile << 'T' << target << ' ' << formatJournalEntry(entry) << '\n';
             }
             journalFile->flush();
         }
@@ -90,8 +91,24 @@ struct PluginState {
 std::mutex gMutex;
 std::unique_ptr<PluginState> gState;
 
+std::string envText(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// A plan that cannot be read would leave a test burning without the faults
+// it asked for: say so where the user sees it.
+void addPlanOrComplain(PluginDrive& drive, const std::string& plan) {
+    if (plan.empty()) return;
+    std::string error;
+    if (!drive.recorder.faults().addPlan(plan, &error)) {
+        std::fprintf(stderr, "velk-vrec: drive %zu: %s\n", drive.target, error.c_str());
+    }
+}
+
 std::unique_ptr<PluginState> makeState(const std::vector<std::string>& paths, double timeScale,
-                                       const std::string& faultPlan, const std::string& journalPath) {
+                                       const std::string& faultPlan, const std::string& journalPath,
+                                       bool perDrivePlans = true) {
     auto state = std::make_unique<PluginState>();
     if (!journalPath.empty()) {
         state->journalFile = std::make_unique<std::ofstream>(journalPath, std::ios::app);
@@ -106,16 +123,12 @@ std::unique_ptr<PluginState> makeState(const std::vector<std::string>& paths, do
             drive->journalFile = state->journalFile.get();
             drive->journalMutex = &state->journalMutex;
         }
-        if (!faultPlan.empty()) (void)drive->recorder.faults().addPlan(faultPlan);
+        addPlanOrComplain(*drive, faultPlan);
+        if (perDrivePlans) addPlanOrComplain(*drive, envText(("VELK_VIRTUAL_FAULTS_" + std::to_string(i)).c_str()));
         (void)drive->recorder.loadDiscFile(paths[i]);
         state->drives.push_back(std::move(drive));
     }
     return state;
-}
-
-std::string envText(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
 }
 
 // The configuration, made from the environment on first use.
@@ -213,7 +226,7 @@ using namespace velk::vrec;
 extern "C" int vrecConfigure(const char* const* paths, std::size_t count, double timeScale) {
     std::vector<std::string> list;
     for (std::size_t i = 0; i < count; ++i) list.emplace_back(paths[i]);
-    auto fresh = makeState(list, timeScale, {}, {});
+    auto fresh = makeState(list, timeScale, {}, {}, false);
     std::unique_ptr<PluginState> old;
     {
         std::lock_guard<std::mutex> lock(gMutex);
@@ -221,6 +234,12 @@ extern "C" int vrecConfigure(const char* const* paths, std::size_t count, double
         gState = std::move(fresh);
     }
     return static_cast<int>(count);
+}
+
+extern "C" int vrecAddPlan(std::size_t target, const char* plan) {
+    VirtualRecorder* recorder = vrecRecorder(target);
+    if (recorder == nullptr || plan == nullptr) return 0;
+    return recorder->faults().addPlan(plan) ? 1 : 0;
 }
 
 extern "C" void vrecShutdown() {

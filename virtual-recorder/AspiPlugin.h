@@ -9,9 +9,37 @@
 //   VELK_VIRTUAL_DISCS       disc files, separated by ':'
 //   VELK_VIRTUAL_TIME_SCALE  simulated seconds per real second (default 1)
 //   VELK_VIRTUAL_FAULTS      a fault plan for every drive (FaultInjector.h)
+//   VELK_VIRTUAL_FAULTS_<n>  a fault plan for the drive of disc n only (0 for
+//                            the first disc file), added after the common one
 //   VELK_VIRTUAL_JOURNAL     a file to which every command is appended, one
 //                            line each (Journal.h format), prefixed "T<target> "
-// A disc file that cannot be opened gives a drive without a disc.
+// A disc file that cannot be opened gives a drive without a disc; a plan that
+// cannot be read is reported on standard error and not applied.
+//
+// A plan holds failures and drive behaviours, rules separated by ',' (the
+// full list is in FaultInjector.h). Those a burn meets:
+//   cmd:N:KK/AA/QQ    the Nth command from now fails with that sense, e.g.
+//                     cmd:40:03/0C/00 for a write error at command 40
+//   busy:N            SCSI status BUSY for the next N commands
+//   busy-op:2A:N      BUSY for the next N WRITEs
+//   busy-every:2A:K   BUSY for every Kth WRITE, so a whole burn retries
+//   long-write:S      from the first WRITE on, WRITEs answer 02/04/08 (long
+//                     write in progress) for S simulated seconds
+//   long-write:S:LBA  the same, from the first WRITE that reaches block LBA
+//   long-write-when-full  a WRITE that finds the drive buffer full answers
+//                     02/04/08 instead of waiting for room
+//   write:LBA:KK/AA/QQ, read:LBA:KK/AA/QQ  WRITEs reaching LBA, READs of
+//                     block LBA fail (a bad area of the disc)
+//   no-underruns      the buffer running empty is not counted (for time
+//                     scales at which no host could keep a drive fed)
+// Example: VELK_VIRTUAL_FAULTS_0='long-write:3,busy-every:2A:50'.
+//
+// Underruns: on sequential media the drive buffer running empty between two
+// WRITEs of a track, in simulated time, is an underrun; the disc file counts
+// it (vdisc show prints the count). On CD-R/RW and DVD-R/-RW without BUFE in
+// page 05h the next WRITE fails with 03/0C/09; with BUFE, and always on DVD+R
+// and DVD+R DL (lossless linking), the drive pauses and goes on. At a high
+// time scale the host is slow in simulated time: use BUFE or no-underruns.
 //
 // Execute requests with a completion event run on the drive's own worker
 // thread: SendASPI32Command returns SrbPending, and the worker fills the
@@ -47,6 +75,10 @@ __attribute__((visibility("default"))) int vrecConfigure(const char* const* path
                                                          double timeScale);
 // Drops the configuration; the next call reads the environment again.
 __attribute__((visibility("default"))) void vrecShutdown();
+// Adds a fault plan (FaultInjector.h syntax) to the drive at `target` of the
+// current configuration; counting of "cmd:N" starts now. Returns 1, or 0
+// when there is no such drive or the plan is malformed (nothing added).
+__attribute__((visibility("default"))) int vrecAddPlan(std::size_t target, const char* plan);
 __attribute__((visibility("default"))) std::uint32_t GetASPI32SupportInfo();
 __attribute__((visibility("default"))) std::uint32_t SendASPI32Command(void* request);
 }

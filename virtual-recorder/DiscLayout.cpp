@@ -275,16 +275,20 @@ std::optional<Sense> DiscLayout::closeSession(bool appendable) {
     return std::nullopt;
 }
 
-std::optional<Sense> DiscLayout::blank() {
+std::optional<Sense> DiscLayout::blank(bool minimal) {
     if (!info().blankable) return sense::InvalidFieldInCdb;
     const MediumKind kind = medium == MediumKind::DvdRwRestricted ? MediumKind::DvdRwSequential : medium;
+    const std::uint32_t keptUnderruns = underruns;
     *this = fresh(kind, capacity);
+    underruns = keptUnderruns;
+    minimallyBlanked = minimal && kind == MediumKind::DvdRwSequential;
     return std::nullopt;
 }
 
 void DiscLayout::formatOverwritable(MediumKind kind, std::uint32_t blocks) {
     medium = kind;
     finalized = false;
+    minimallyBlanked = false;
     closedSessions = 1;
     tracks.clear();
     Track t;

@@ -47,6 +47,11 @@ public:
     std::uint32_t formattedBlocks = 0;  // overwritable media; 0 = unformatted
     bool finalized = false;
     std::uint32_t closedSessions = 0;
+    // A DVD-RW after a minimal BLANK: only disc-at-once until it is formatted.
+    bool minimallyBlanked = false;
+    // Times the drive buffer ran empty while a track was being written; the
+    // disc keeps the count through blanking and formatting.
+    std::uint32_t underruns = 0;
     std::vector<Track> tracks;
     std::string imagePath;  // read-only media: the image file holding the data
 
@@ -90,8 +95,9 @@ public:
     std::optional<Sense> closeTrack(std::uint32_t number);
     // Closes the open session; `appendable` leaves room for the next one.
     std::optional<Sense> closeSession(bool appendable);
-    // Blank a rewritable disc: back to a fresh sequential disc.
-    std::optional<Sense> blank();
+    // Blank a rewritable disc: back to a fresh sequential disc. A minimal
+    // blank of a DVD-RW leaves it able to take disc-at-once only.
+    std::optional<Sense> blank(bool minimal);
     // Formatted overwritable state with `blocks` blocks (0: whole capacity).
     void formatOverwritable(MediumKind kind, std::uint32_t blocks);
     // DVD+RW background format completed, DVD-RW grown: formatted size grows.

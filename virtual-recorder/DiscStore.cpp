@@ -52,6 +52,8 @@ std::string DiscStore::layoutText(const DiscLayout& d) {
     out << "formatted " << d.formattedBlocks << '\n';
     out << "finalized " << (d.finalized ? 1 : 0) << '\n';
     out << "closed-sessions " << d.closedSessions << '\n';
+    out << "minimally-blanked " << (d.minimallyBlanked ? 1 : 0) << '\n';
+    out << "underruns " << d.underruns << '\n';
     if (!d.imagePath.empty()) out << "image " << d.imagePath << '\n';
     out << "# track number session start nwa size reserved closed fixed-packet packet-size\n";
     for (const auto& t : d.tracks) {
@@ -95,6 +97,12 @@ std::optional<DiscLayout> DiscStore::parseLayout(const std::string& text, std::s
             d.finalized = v != 0;
         } else if (key == "closed-sessions") {
             ok = static_cast<bool>(fields >> d.closedSessions);
+        } else if (key == "minimally-blanked") {
+            int v = 0;
+            ok = static_cast<bool>(fields >> v);
+            d.minimallyBlanked = v != 0;
+        } else if (key == "underruns") {
+            ok = static_cast<bool>(fields >> d.underruns);
         } else if (key == "image") {
             std::getline(fields >> std::ws, d.imagePath);
         } else if (key == "track") {

@@ -56,6 +56,16 @@ std::uint32_t DriveBuffer::level() {
     return static_cast<std::uint32_t>(level_ + 0.5);
 }
 
+bool DriveBuffer::empty() {
+    drain();
+    return level_ <= 0.0;
+}
+
+bool DriveBuffer::fits(std::uint32_t bytes) {
+    drain();
+    return level_ <= 0.0 || level_ + std::min<double>(bytes, capacity_) <= capacity_;
+}
+
 void DriveBuffer::fill(std::uint32_t bytes) {
     drain();
     // A transfer larger than the buffer waits for an empty buffer and then

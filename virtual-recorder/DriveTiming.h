@@ -41,6 +41,11 @@ public:
     void setDrainRate(double bytesPerSecond);
     // Bytes held now.
     std::uint32_t level();
+    // Whether the medium has taken every byte: the buffer ran empty.
+    bool empty();
+    // Whether `bytes` fit now without waiting (a transfer larger than the
+    // buffer fits an empty buffer).
+    bool fits(std::uint32_t bytes);
     // Waits until `bytes` fit, then adds them.
     void fill(std::uint32_t bytes);
     // Simulated seconds until the buffer is empty.

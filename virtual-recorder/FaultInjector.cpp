@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
 
 #include "virtual-recorder/Bytes.h"
 
@@ -38,9 +39,49 @@ void FaultInjector::failWritesFrom(std::uint32_t lba, const Sense& s) {
     rules_.push_back({Rule::Kind::WriteFrom, lba, s, commands_});
 }
 
+void FaultInjector::failReadsOf(std::uint32_t lba, const Sense& s) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.push_back({Rule::Kind::ReadOf, lba, s, commands_});
+}
+
 void FaultInjector::busyFor(std::uint32_t commands) {
     std::lock_guard<std::mutex> lock(mutex_);
     busy_ = commands;
+}
+
+void FaultInjector::busyForOpcode(std::uint8_t opcode, std::uint32_t commands) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule{Rule::Kind::BusyOpcode};
+    rule.opcode = opcode;
+    rule.count = commands;
+    rules_.push_back(rule);
+}
+
+void FaultInjector::busyEvery(std::uint8_t opcode, std::uint32_t k) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule{Rule::Kind::BusyEvery};
+    rule.opcode = opcode;
+    rule.value = k == 0 ? 1 : k;
+    rules_.push_back(rule);
+}
+
+void FaultInjector::longWriteFor(double seconds, std::uint32_t fromLba) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule{Rule::Kind::LongWrite};
+    rule.value = fromLba;
+    rule.seconds = seconds;
+    rule.sense = sense::LongWriteInProgress;
+    rules_.push_back(rule);
+}
+
+void FaultInjector::longWriteWhenBufferFull(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    longWriteWhenFull_ = on;
+}
+
+void FaultInjector::ignoreUnderruns(bool ignore) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ignoreUnderruns_ = ignore;
 }
 
 void FaultInjector::refuseGetConfiguration(bool refuse) {
@@ -59,7 +100,26 @@ void FaultInjector::clear() {
     busy_ = 0;
     refuseConfig_ = false;
     uaOnLoad_ = false;
+    longWriteWhenFull_ = false;
+    ignoreUnderruns_ = false;
 }
+
+namespace {
+
+std::uint8_t parseOpcode(const std::string& text) {
+    const auto op = std::stoul(text, nullptr, 16);
+    if (op > 0xFF) throw std::out_of_range("opcode");
+    return static_cast<std::uint8_t>(op);
+}
+
+std::uint32_t parseCount(const std::string& text) {
+    if (text.empty() || text[0] == '-') throw std::invalid_argument("count");
+    const auto n = std::stoul(text);
+    if (n > 0xFFFFFFFFul) throw std::out_of_range("count");
+    return static_cast<std::uint32_t>(n);
+}
+
+}  // namespace
 
 bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
     std::vector<std::string> items;
@@ -77,29 +137,48 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
         std::vector<std::string> parts;
         std::istringstream in(it);
         for (std::string p; std::getline(in, p, ':');) parts.push_back(p);
+        const std::string& kind = parts.empty() ? it : parts[0];
         bool ok = false;
         try {
-            if (parts.size() == 3 && (parts[0] == "cmd" || parts[0] == "op" || parts[0] == "write")) {
+            if (parts.size() == 3 && (kind == "cmd" || kind == "op" || kind == "write" || kind == "read")) {
                 const auto s = parseSense(parts[2]);
                 if (s) {
                     ok = true;
-                    if (parts[0] == "cmd") {
+                    if (kind == "cmd") {
                         parsed.failNthCommand(std::stoull(parts[1]), *s);
-                    } else if (parts[0] == "op") {
-                        const auto op = std::stoul(parts[1], nullptr, 16);
-                        ok = op <= 0xFF;
-                        parsed.failOpcode(static_cast<std::uint8_t>(op), *s);
+                    } else if (kind == "op") {
+                        parsed.failOpcode(parseOpcode(parts[1]), *s);
+                    } else if (kind == "write") {
+                        parsed.failWritesFrom(parseCount(parts[1]), *s);
                     } else {
-                        parsed.failWritesFrom(static_cast<std::uint32_t>(std::stoul(parts[1])), *s);
+                        parsed.failReadsOf(parseCount(parts[1]), *s);
                     }
                 }
-            } else if (parts.size() == 2 && parts[0] == "busy") {
-                parsed.busyFor(static_cast<std::uint32_t>(std::stoul(parts[1])));
+            } else if (parts.size() == 2 && kind == "busy") {
+                parsed.busyFor(parseCount(parts[1]));
                 ok = true;
-            } else if (parts.size() == 1 && parts[0] == "no-config") {
+            } else if (parts.size() == 3 && kind == "busy-op") {
+                parsed.busyForOpcode(parseOpcode(parts[1]), parseCount(parts[2]));
+                ok = true;
+            } else if (parts.size() == 3 && kind == "busy-every") {
+                const std::uint32_t k = parseCount(parts[2]);
+                ok = k >= 1;
+                if (ok) parsed.busyEvery(parseOpcode(parts[1]), k);
+            } else if ((parts.size() == 2 || parts.size() == 3) && kind == "long-write") {
+                std::size_t used = 0;
+                const double seconds = std::stod(parts[1], &used);
+                ok = used == parts[1].size() && seconds >= 0;
+                if (ok) parsed.longWriteFor(seconds, parts.size() == 3 ? parseCount(parts[2]) : 0);
+            } else if (parts.size() == 1 && kind == "long-write-when-full") {
+                parsed.longWriteWhenBufferFull(true);
+                ok = true;
+            } else if (parts.size() == 1 && kind == "no-underruns") {
+                parsed.ignoreUnderruns(true);
+                ok = true;
+            } else if (parts.size() == 1 && kind == "no-config") {
                 parsed.refuseGetConfiguration(true);
                 ok = true;
-            } else if (parts.size() == 1 && parts[0] == "ua-on-load") {
+            } else if (parts.size() == 1 && kind == "ua-on-load") {
                 parsed.unitAttentionAfterNextLoad();
                 ok = true;
             }
@@ -119,10 +198,12 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
     busy_ += parsed.busy_;
     refuseConfig_ = refuseConfig_ || parsed.refuseConfig_;
     uaOnLoad_ = uaOnLoad_ || parsed.uaOnLoad_;
+    longWriteWhenFull_ = longWriteWhenFull_ || parsed.longWriteWhenFull_;
+    ignoreUnderruns_ = ignoreUnderruns_ || parsed.ignoreUnderruns_;
     return true;
 }
 
-FaultDecision FaultInjector::decide(const std::uint8_t* cdb) {
+FaultDecision FaultInjector::decide(const std::uint8_t* cdb, double now) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++commands_;
     FaultDecision d;
@@ -131,16 +212,44 @@ FaultDecision FaultInjector::decide(const std::uint8_t* cdb) {
         d.busy = true;
         return d;
     }
-    for (const auto& r : rules_) {
+    const std::uint8_t opcode = cdb[0];
+    const bool transfer = opcode == 0x2A || opcode == 0x28;
+    const std::uint64_t lba = transfer ? getBe32(cdb + 2) : 0;
+    const std::uint64_t end = transfer ? lba + getBe16(cdb + 7) : 0;
+    for (auto& r : rules_) {
         switch (r.kind) {
         case Rule::Kind::Nth:
             if (commands_ - r.armedAt == r.value) d.sense = r.sense;
             break;
         case Rule::Kind::Opcode:
-            if (cdb[0] == r.value) d.sense = r.sense;
+            if (opcode == r.value) d.sense = r.sense;
             break;
         case Rule::Kind::WriteFrom:
-            if (cdb[0] == 0x2A && std::uint64_t{getBe32(cdb + 2)} + getBe16(cdb + 7) > r.value) d.sense = r.sense;
+            if (opcode == 0x2A && end > r.value) d.sense = r.sense;
+            break;
+        case Rule::Kind::ReadOf:
+            if (opcode == 0x28 && lba <= r.value && end > r.value) d.sense = r.sense;
+            break;
+        case Rule::Kind::BusyOpcode:
+            if (opcode == r.opcode && r.count > 0) {
+                --r.count;
+                d.busy = true;
+            }
+            break;
+        case Rule::Kind::BusyEvery:
+            if (opcode == r.opcode && ++r.count % r.value == 0) d.busy = true;
+            break;
+        case Rule::Kind::LongWrite:
+            if (opcode != 0x2A) break;
+            if (!r.started && end > r.value) {
+                r.started = true;
+                r.since = now;
+            }
+            if (r.started && now < r.since + r.seconds) d.sense = r.sense;
+            break;
+        }
+        if (d.busy) {
+            d.sense.reset();
             break;
         }
         if (d.sense) break;
@@ -151,6 +260,16 @@ FaultDecision FaultInjector::decide(const std::uint8_t* cdb) {
 bool FaultInjector::getConfigurationRefused() {
     std::lock_guard<std::mutex> lock(mutex_);
     return refuseConfig_;
+}
+
+bool FaultInjector::longWriteWhenFull() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return longWriteWhenFull_;
+}
+
+bool FaultInjector::underrunsIgnored() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ignoreUnderruns_;
 }
 
 bool FaultInjector::takeUnitAttentionOnLoad() {

@@ -1,19 +1,34 @@
-// Faults the virtual recorder injects on request, so that tests drive the
-// engine's error paths: fail the Nth command (counted from the moment the
-// rule is set, the first command being 1), every command with an opcode, or
-// every WRITE (10) at or beyond an address, each with a given sense; answer
-// BUSY for the next N commands; refuse GET CONFIGURATION as an unknown
-// command; report a unit attention after the next load. A failed command is
-// not carried out.
+// Faults and drive behaviours the virtual recorder produces on request, so
+// that tests drive the engine's error and retry paths: fail the Nth command
+// (counted from the moment the rule is set, the first command being 1), every
+// command with an opcode, every WRITE (10) at or beyond an address or every
+// READ (10) of a block, each with a given sense; answer BUSY for the next N
+// commands, for the next N commands with an opcode, or for every Kth command
+// with an opcode; answer "long write in progress" to WRITEs for a span of
+// simulated time, or whenever the drive buffer is full; refuse GET
+// CONFIGURATION as an unknown command; report a unit attention after the
+// next load; stop counting buffer underruns. A failed or busy command is not
+// carried out.
 //
 // A plan can also be written as text (the plugin reads it from
-// VELK_VIRTUAL_FAULTS), rules separated by ',' or ';':
-//   cmd:N:KK/AA/QQ     the Nth command fails
-//   op:HH:KK/AA/QQ     every command with opcode HH (hex) fails
-//   write:LBA:KK/AA/QQ every WRITE (10) whose range reaches LBA fails
-//   busy:N             BUSY for the next N commands
-//   no-config          GET CONFIGURATION is refused
-//   ua-on-load         unit attention 06/28/00 after the next load
+// VELK_VIRTUAL_FAULTS and VELK_VIRTUAL_FAULTS_<target>, see AspiPlugin.h),
+// rules separated by ',' or ';':
+//   cmd:N:KK/AA/QQ      the Nth command fails
+//   op:HH:KK/AA/QQ      every command with opcode HH (hex) fails
+//   write:LBA:KK/AA/QQ  every WRITE (10) whose range reaches LBA fails
+//   read:LBA:KK/AA/QQ   every READ (10) whose range holds block LBA fails
+//   busy:N              BUSY for the next N commands
+//   busy-op:HH:N        BUSY for the next N commands with opcode HH
+//   busy-every:HH:K     BUSY for every Kth command with opcode HH (K >= 2
+//                       lets a retried command through)
+//   long-write:S        from the first WRITE on, every WRITE answers 02/04/08
+//                       for S simulated seconds (decimals allowed)
+//   long-write:S:LBA    the same, from the first WRITE whose range reaches LBA
+//   long-write-when-full  a WRITE that does not fit in the drive buffer
+//                       answers 02/04/08 at once instead of waiting for room
+//   no-underruns        the buffer running empty is not an underrun
+//   no-config           GET CONFIGURATION is refused
+//   ua-on-load          unit attention 06/28/00 after the next load
 #pragma once
 
 #include <cstdint>
@@ -37,25 +52,39 @@ public:
     void failNthCommand(std::uint64_t n, const Sense& s);
     void failOpcode(std::uint8_t opcode, const Sense& s);
     void failWritesFrom(std::uint32_t lba, const Sense& s);
+    void failReadsOf(std::uint32_t lba, const Sense& s);
     void busyFor(std::uint32_t commands);
+    void busyForOpcode(std::uint8_t opcode, std::uint32_t commands);
+    void busyEvery(std::uint8_t opcode, std::uint32_t k);
+    void longWriteFor(double seconds, std::uint32_t fromLba = 0);
+    void longWriteWhenBufferFull(bool on);
+    void ignoreUnderruns(bool ignore);
     void refuseGetConfiguration(bool refuse);
     void unitAttentionAfterNextLoad();
     void clear();
     // Adds the rules of a text plan; false (and nothing added) when malformed.
     [[nodiscard]] bool addPlan(const std::string& plan, std::string* error = nullptr);
 
-    // Called once per command, before it runs.
-    FaultDecision decide(const std::uint8_t* cdb);
+    // Called once per command, before it runs; `now` is the recorder's
+    // simulated time in seconds.
+    FaultDecision decide(const std::uint8_t* cdb, double now = 0.0);
     bool getConfigurationRefused();
+    bool longWriteWhenFull();
+    bool underrunsIgnored();
     // True once after a load when a unit attention was asked for.
     bool takeUnitAttentionOnLoad();
 
 private:
     struct Rule {
-        enum class Kind { Nth, Opcode, WriteFrom } kind;
-        std::uint64_t value;
-        Sense sense;
-        std::uint64_t armedAt;
+        enum class Kind { Nth, Opcode, WriteFrom, ReadOf, BusyOpcode, BusyEvery, LongWrite } kind;
+        std::uint64_t value = 0;       // N, opcode or address
+        Sense sense{};
+        std::uint64_t armedAt = 0;
+        std::uint8_t opcode = 0;       // busy rules
+        std::uint64_t count = 0;       // busy rules: commands left, or seen
+        double seconds = 0.0;          // long write: length of the span
+        bool started = false;          // long write: span begun at `since`
+        double since = 0.0;
     };
     std::mutex mutex_;
     std::vector<Rule> rules_;
@@ -63,6 +92,8 @@ private:
     std::uint32_t busy_ = 0;
     bool refuseConfig_ = false;
     bool uaOnLoad_ = false;
+    bool longWriteWhenFull_ = false;
+    bool ignoreUnderruns_ = false;
 };
 
 }  // namespace velk::vrec

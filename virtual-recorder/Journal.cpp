@@ -33,6 +33,12 @@ std::vector<JournalEntry> Journal::entries() const {
     return entries_;
 }
 
+std::vector<JournalEntry> Journal::entriesFrom(std::size_t first) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (first >= entries_.size()) return {};
+    return std::vector<JournalEntry>(entries_.begin() + static_cast<std::ptrdiff_t>(first), entries_.end());
+}
+
 std::vector<std::uint8_t> Journal::opcodes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::uint8_t> ops;

@@ -32,6 +32,9 @@ class Journal {
 public:
     void add(JournalEntry entry);
     std::vector<JournalEntry> entries() const;
+    // The entries from index `first` on: a reader that follows the journal
+    // copies only what is new.
+    std::vector<JournalEntry> entriesFrom(std::size_t first) const;
     // Opcodes of every entry, in order.
     std::vector<std::uint8_t> opcodes() const;
     void clear();

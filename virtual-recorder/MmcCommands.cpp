@@ -115,6 +115,7 @@ Result startStopUnit(CommandContext& c) {
     const bool start = (c.cdb[4] & 0x01) != 0;
     if (!loadEject) return std::nullopt;
     auto& st = c.st;
+    st.endRecording();
     if (!start) {
         if (st.removalPrevented) return sense::RemovalPrevented;
         if (st.disc) (void)st.disc->save();
@@ -335,6 +336,9 @@ Result modeSelect(CommandContext& c) {
     if (length == 0) return std::nullopt;
     if (length > c.dataLength || length < 8 || c.data == nullptr) return sense::ParameterListLengthError;
     const std::uint8_t* p = c.data;
+    // The mode data length is reserved in MODE SELECT: a host that sends back
+    // what MODE SENSE returned there is refused.
+    if (getBe16(p) != 0) return sense::InvalidFieldInParameterList;
     std::uint32_t at = 8 + getBe16(p + 6);
     std::array<std::uint8_t, WritePageBytes> newPage = c.st.writePage;
     bool changed = false;
@@ -351,7 +355,10 @@ Result modeSelect(CommandContext& c) {
         changed = true;
         at += 2 + pageLength;
     }
-    if (changed) c.st.writePage = newPage;
+    if (changed) {
+        c.st.writePage = newPage;
+        if ((newPage[2] & 0x10) == 0) c.st.simulated.reset();
+    }
     return std::nullopt;
 }
 
@@ -598,32 +605,77 @@ Result read10(CommandContext& c) {
     return std::nullopt;
 }
 
+bool plusRMedium(const DiscLayout& d) {
+    return d.medium == MediumKind::DvdPlusR || d.medium == MediumKind::DvdPlusRDl;
+}
+
+// The write parameters a WRITE on sequential media is recorded with, checked
+// when the data arrives, as drives check them: CD takes packet and track at
+// once, and session at once after a cue sheet; DVD-R and DVD-RW sequential
+// take incremental writing of 2048-byte blocks, and disc-at-once into a
+// reserved track. A DVD-RW after a minimal blank takes disc-at-once only.
+// DVD+R media ignore the write type.
+Result checkWriteParameters(const VirtualRecorder::State& st, const DiscLayout& d, std::uint32_t lba) {
+    if (plusRMedium(d)) return std::nullopt;
+    const std::uint8_t writeType = st.writePage[2] & 0x0F;
+    const std::uint8_t blockType = st.writePage[4] & 0x0F;
+    if (d.info().cd) {
+        if (writeType == 0 || writeType == 1) return std::nullopt;
+        if (writeType == 2) return st.cueSheetSent ? Result{} : Result{sense::CommandSequenceError};
+        return sense::IllegalModeForTrack;  // raw, layer jump: not with user data blocks
+    }
+    if (blockType != 8) return sense::IllegalModeForTrack;
+    if (writeType == 0) return d.minimallyBlanked ? Result{sense::IllegalModeForTrack} : Result{};
+    if (writeType == 2) {
+        for (const auto& t : d.tracks) {
+            if (!t.closed && t.reserved && t.nwa == lba) return std::nullopt;
+        }
+        return sense::CommandSequenceError;
+    }
+    return sense::IllegalModeForTrack;
+}
+
 Result write10(CommandContext& c) {
     const std::uint32_t lba = getBe32(c.cdb + 2);
     const std::uint32_t blocks = getBe16(c.cdb + 7);
     if (blocks == 0) return std::nullopt;
     if (c.data == nullptr || c.dataLength < std::uint64_t{blocks} * kBlock) return sense::InvalidFieldInCdb;
-    DiscLayout& d = layoutOf(c);
-    const auto& page = c.st.writePage;
-    const bool testWrite = (page[2] & 0x10) != 0 && !d.overwritable();
-    if (testWrite) {
-        if (d.readOnly()) return sense::WriteProtected;
-        if (std::uint64_t{lba} + blocks > d.capacity) return sense::LbaOutOfRange;
-        c.st.buffer.fill(blocks * kBlock);
-        return std::nullopt;
+    auto& st = c.st;
+    const auto& page = st.writePage;
+    if (layoutOf(c).readOnly()) return sense::WriteProtected;
+    const bool test = st.testWriting();
+    DiscLayout& d = st.recordingLayout();
+    if (d.sequential()) {
+        if (auto refusal = checkWriteParameters(st, d, lba)) return refusal;
     }
     if (auto refusal = d.checkWrite(lba, blocks)) return refusal;
-    c.st.buffer.fill(blocks * kBlock);
-    if (!c.st.disc->writeBlocks(lba, blocks, c.data)) return sense::WriteError;
+    const std::uint32_t bytes = blocks * kBlock;
+    if (st.faults.longWriteWhenFull() && !st.buffer.fits(bytes)) return sense::LongWriteInProgress;
+    if (d.sequential() && st.streaming && st.buffer.empty() && !st.faults.underrunsIgnored()) {
+        // The host did not deliver in time: the medium caught up with the
+        // buffer in the middle of the track. With BUFE the drive pauses and
+        // links on; DVD+R media always link losslessly (they ignore page
+        // 05h); otherwise the track is broken off.
+        ++d.underruns;
+        if (!test) (void)st.disc->save();
+        if ((page[2] & 0x40) == 0 && !plusRMedium(d)) {
+            st.streaming = false;
+            return sense::LossOfStreaming;
+        }
+    }
+    st.buffer.fill(bytes);
+    if (!test && !st.disc->writeBlocks(lba, blocks, c.data)) return sense::WriteError;
     TrackWriteMode mode;
     mode.fixedPacket = (page[3] & 0x20) != 0 && (page[2] & 0x0F) == 0;
     mode.packetSize = getBe32(&page[10]);
     d.recordWrite(lba, blocks, mode);
+    st.streaming = d.sequential();
     return std::nullopt;
 }
 
 Result synchronizeCache(CommandContext& c) {
     const bool immed = (c.cdb[1] & 0x02) != 0;
+    c.st.streaming = false;
     runLong(c, immed, c.st.buffer.secondsToEmpty(), sense::LongWriteInProgress);
     return saveOrFail(c);
 }
@@ -632,20 +684,54 @@ Result synchronizeCache(CommandContext& c) {
 
 Result reserveTrack(CommandContext& c) {
     if ((c.cdb[1] & 0x01) != 0) return sense::InvalidFieldInCdb;
-    if (auto refusal = layoutOf(c).reserveTrack(getBe32(c.cdb + 5))) return refusal;
-    return saveOrFail(c);
+    auto& st = c.st;
+    st.streaming = false;
+    const bool test = st.testWriting();
+    if (auto refusal = st.recordingLayout().reserveTrack(getBe32(c.cdb + 5))) return refusal;
+    return test ? Result{} : saveOrFail(c);
+}
+
+// The close functions each medium defines: close track (1) and close session
+// (2) on sequential media, finalise (3) on DVD-RW, the extended lead-out (4)
+// of DVD+R DL, finalise (5, 6) on DVD+R media, and the ends of a background
+// format (0, 2, 3) on DVD+RW. DVD-RAM and pressed discs have none.
+bool closeFunctionDefined(MediumKind kind, std::uint8_t function) {
+    switch (kind) {
+    case MediumKind::CdR:
+    case MediumKind::CdRw:
+    case MediumKind::DvdR:
+        return function == 1 || function == 2;
+    case MediumKind::DvdRwSequential:
+    case MediumKind::DvdRwRestricted:
+        return function >= 1 && function <= 3;
+    case MediumKind::DvdPlusR:
+        return function == 1 || function == 2 || function == 5 || function == 6;
+    case MediumKind::DvdPlusRDl:
+        return function == 1 || function == 2 || function == 4 || function == 5 || function == 6;
+    case MediumKind::DvdPlusRw:
+        return function == 0 || function == 2 || function == 3;
+    default:
+        return false;
+    }
 }
 
 Result closeTrackSession(CommandContext& c) {
     const bool immed = (c.cdb[1] & 0x01) != 0;
     const std::uint8_t function = c.cdb[2] & 0x07;
     const std::uint32_t trackNumber = getBe16(c.cdb + 4);
-    DiscLayout& d = layoutOf(c);
-    if (d.readOnly()) return sense::InvalidFieldInCdb;
-    const bool plusR = d.medium == MediumKind::DvdPlusR || d.medium == MediumKind::DvdPlusRDl;
-    double seconds = c.st.buffer.secondsToEmpty();
-    switch (function) {
-    case 1: {
+    auto& st = c.st;
+    if (!closeFunctionDefined(layoutOf(c).medium, function)) return sense::InvalidFieldInCdb;
+    const bool test = st.testWriting();
+    DiscLayout& d = st.recordingLayout();
+    double seconds = st.buffer.secondsToEmpty();
+    st.streaming = false;
+    if (d.medium == MediumKind::DvdPlusRw) {
+        if (d.formattedBlocks == 0) return sense::IncompatibleFormat;
+        if (function != 0) seconds += kBackgroundFormatSeconds;
+    } else if (d.overwritable()) {
+        // Restricted overwrite: no track or session is open; the close
+        // functions complete at once.
+    } else if (function == 1) {
         std::uint32_t number = trackNumber;
         if (number == 0xFF && d.track(0xFF) == nullptr) {
             // The incomplete track: the last one not yet closed.
@@ -655,30 +741,24 @@ Result closeTrackSession(CommandContext& c) {
         }
         if (auto refusal = d.closeTrack(number)) return refusal;
         seconds += kCloseTrackSeconds;
-        break;
-    }
-    case 2: {
-        const bool appendable = (c.st.writePage[3] >> 6) == 3;
+    } else {
+        // DVD+R media keep the disc appendable after closing a session and
+        // finalise with their own functions; CD and DVD-R/-RW follow the
+        // multi-session field of the write parameters; 3 finalises a DVD-RW.
+        bool appendable = false;
+        if (plusRMedium(d)) {
+            appendable = function == 2 || function == 4;
+        } else if (function == 2) {
+            appendable = (st.writePage[3] >> 6) == 3;
+        }
         if (auto refusal = d.closeSession(appendable)) return refusal;
+        st.cueSheetSent = false;
         seconds += d.info().cd ? kCloseSessionCdSeconds : kCloseSessionDvdSeconds;
         if (d.finalized) seconds += kFinaliseSeconds;
-        break;
     }
-    case 3:
-        if (d.medium != MediumKind::DvdPlusRw) return sense::InvalidFieldInCdb;
-        if (d.formattedBlocks == 0) return sense::IncompatibleFormat;
-        seconds += kBackgroundFormatSeconds;
-        break;
-    case 5:
-    case 6:
-        if (!plusR) return sense::InvalidFieldInCdb;
-        if (auto refusal = d.closeSession(false)) return refusal;
-        seconds += kFinaliseSeconds;
-        break;
-    default:
-        return sense::InvalidFieldInCdb;
+    if (!test) {
+        if (auto failed = saveOrFail(c)) return failed;
     }
-    if (auto failed = saveOrFail(c)) return failed;
     runLong(c, immed, seconds, sense::LongWriteInProgress);
     return std::nullopt;
 }
@@ -688,7 +768,9 @@ Result blank(CommandContext& c) {
     const std::uint8_t type = c.cdb[1] & 0x07;
     if (type > 1) return sense::InvalidFieldInCdb;
     DiscLayout& d = layoutOf(c);
-    if (auto refusal = d.blank()) return refusal;
+    if (auto refusal = d.blank(type == 1)) return refusal;
+    c.st.endRecording();
+    c.st.cueSheetSent = false;
     if (!c.st.disc->discardData()) return sense::WriteError;
     c.st.buffer.clear();
     c.st.updateDrainRate();
@@ -726,7 +808,9 @@ Result formatUnit(CommandContext& c) {
         d.formatOverwritable(MediumKind::DvdRwRestricted, blocks);
         seconds = c.st.secondsFor(d.capacity);
     } else if (dvdRw && type == 0x10) {
+        const std::uint32_t underruns = d.underruns;
         d = DiscLayout::fresh(MediumKind::DvdRwSequential, d.capacity);
+        d.underruns = underruns;
         seconds = c.st.secondsFor(d.capacity);
     } else if (d.medium == MediumKind::DvdRwRestricted && type == 0x13) {
         d.growFormat(0);
@@ -735,6 +819,8 @@ Result formatUnit(CommandContext& c) {
     } else {
         return sense::InvalidFieldInParameterList;
     }
+    c.st.endRecording();
+    c.st.cueSheetSent = false;
     if (discard && !c.st.disc->discardData()) return sense::WriteError;
     c.st.buffer.clear();
     c.st.updateDrainRate();
@@ -832,36 +918,37 @@ Result sendDvdStructure(CommandContext& c) {
     return std::nullopt;
 }
 
-// The command table: opcode, name, needs a medium, answered during an Immed
-// operation, answered despite a pending unit attention, handler.
+// The command table: opcode, name, data direction, needs a medium, answered
+// during an Immed operation, answered despite a pending unit attention,
+// handler.
 constexpr CommandSpec kCommands[] = {
-    {0x00, "TEST UNIT READY", true, false, false, testUnitReady},
-    {0x01, "REZERO UNIT", true, false, false, rezeroUnit},
-    {0x03, "REQUEST SENSE", false, true, true, requestSense},
-    {0x04, "FORMAT UNIT", true, false, false, formatUnit},
-    {0x12, "INQUIRY", false, true, true, inquiry},
-    {0x1B, "START STOP UNIT", false, false, false, startStopUnit},
-    {0x1E, "PREVENT ALLOW MEDIUM REMOVAL", false, true, false, preventAllow},
-    {0x23, "READ FORMAT CAPACITIES", true, false, false, readFormatCapacities},
-    {0x28, "READ (10)", true, false, false, read10},
-    {0x2A, "WRITE (10)", true, false, false, write10},
-    {0x35, "SYNCHRONIZE CACHE", true, false, false, synchronizeCache},
-    {0x43, "READ TOC/PMA/ATIP", true, false, false, readTocPmaAtip},
-    {0x46, "GET CONFIGURATION", false, true, true, getConfiguration},
-    {0x51, "READ DISC INFORMATION", true, false, false, readDiscInformation},
-    {0x52, "READ TRACK INFORMATION", true, false, false, readTrackInformation},
-    {0x53, "RESERVE TRACK", true, false, false, reserveTrack},
-    {0x54, "SEND OPC INFORMATION", true, false, false, sendOpcInformation},
-    {0x55, "MODE SELECT (10)", false, true, false, modeSelect},
-    {0x5A, "MODE SENSE (10)", false, true, false, modeSense},
-    {0x5B, "CLOSE TRACK/SESSION", true, false, false, closeTrackSession},
-    {0x5C, "READ BUFFER CAPACITY", false, true, false, readBufferCapacity},
-    {0x5D, "SEND CUE SHEET", true, false, false, sendCueSheet},
-    {0xA1, "BLANK", true, false, false, blank},
-    {0xAC, "GET PERFORMANCE", true, true, false, getPerformance},
-    {0xB6, "SET STREAMING", false, true, false, setStreaming},
-    {0xBB, "SET CD SPEED", false, true, false, setCdSpeed},
-    {0xBF, "SEND DVD STRUCTURE", true, false, false, sendDvdStructure},
+    {0x00, "TEST UNIT READY", Transfer::None, true, false, false, testUnitReady},
+    {0x01, "REZERO UNIT", Transfer::None, true, false, false, rezeroUnit},
+    {0x03, "REQUEST SENSE", Transfer::In, false, true, true, requestSense},
+    {0x04, "FORMAT UNIT", Transfer::Out, true, false, false, formatUnit},
+    {0x12, "INQUIRY", Transfer::In, false, true, true, inquiry},
+    {0x1B, "START STOP UNIT", Transfer::None, false, false, false, startStopUnit},
+    {0x1E, "PREVENT ALLOW MEDIUM REMOVAL", Transfer::None, false, true, false, preventAllow},
+    {0x23, "READ FORMAT CAPACITIES", Transfer::In, true, false, false, readFormatCapacities},
+    {0x28, "READ (10)", Transfer::In, true, false, false, read10},
+    {0x2A, "WRITE (10)", Transfer::Out, true, false, false, write10},
+    {0x35, "SYNCHRONIZE CACHE", Transfer::None, true, false, false, synchronizeCache},
+    {0x43, "READ TOC/PMA/ATIP", Transfer::In, true, false, false, readTocPmaAtip},
+    {0x46, "GET CONFIGURATION", Transfer::In, false, true, true, getConfiguration},
+    {0x51, "READ DISC INFORMATION", Transfer::In, true, false, false, readDiscInformation},
+    {0x52, "READ TRACK INFORMATION", Transfer::In, true, false, false, readTrackInformation},
+    {0x53, "RESERVE TRACK", Transfer::None, true, false, false, reserveTrack},
+    {0x54, "SEND OPC INFORMATION", Transfer::None, true, false, false, sendOpcInformation},
+    {0x55, "MODE SELECT (10)", Transfer::Out, false, true, false, modeSelect},
+    {0x5A, "MODE SENSE (10)", Transfer::In, false, true, false, modeSense},
+    {0x5B, "CLOSE TRACK/SESSION", Transfer::None, true, false, false, closeTrackSession},
+    {0x5C, "READ BUFFER CAPACITY", Transfer::In, false, true, false, readBufferCapacity},
+    {0x5D, "SEND CUE SHEET", Transfer::Out, true, false, false, sendCueSheet},
+    {0xA1, "BLANK", Transfer::None, true, false, false, blank},
+    {0xAC, "GET PERFORMANCE", Transfer::In, true, true, false, getPerformance},
+    {0xB6, "SET STREAMING", Transfer::Out, false, true, false, setStreaming},
+    {0xBB, "SET CD SPEED", Transfer::None, false, true, false, setCdSpeed},
+    {0xBF, "SEND DVD STRUCTURE", Transfer::Out, true, false, false, sendDvdStructure},
 };
 
 }  // namespace

@@ -33,6 +33,16 @@ struct VirtualRecorder::State {
     bool trayOpen = false;
     bool removalPrevented = false;
     bool cueSheetSent = false;
+    // A test write runs on a copy of the layout: the drive keeps its own
+    // next writable addresses and closes tracks and sessions in the copy,
+    // while the disc stays as it was. The copy goes with the next load or
+    // eject, a change of medium, blanking, formatting, a reset, or a MODE
+    // SELECT that clears the test write bit.
+    std::optional<DiscLayout> simulated;
+    // A track is being written: WRITEs follow each other, and the buffer
+    // running empty before the next one is an underrun. SYNCHRONIZE CACHE and
+    // the closing commands end it, so their drain is none.
+    bool streaming = false;
     std::optional<Sense> unitAttention;
     std::optional<Sense> lastSense;  // for REQUEST SENSE
     std::array<std::uint8_t, WritePageBytes> writePage{};
@@ -40,6 +50,15 @@ struct VirtualRecorder::State {
     std::uint32_t requestedWriteKbps = 0xFFFF;
 
     bool mediumPresent() const { return disc != nullptr && !trayOpen; }
+    // Whether WRITEs are test writes now: the test write bit is set and the
+    // medium records tracks with a simulation mode (CD-R/RW, DVD-R, DVD-RW
+    // sequential; DVD+R media and overwritable media ignore the page).
+    bool testWriting() const;
+    // The layout that WRITE, RESERVE TRACK and CLOSE TRACK/SESSION change:
+    // the test write copy while testWriting(), else the disc's own.
+    DiscLayout& recordingLayout();
+    // Forgets the test write copy and any track in progress.
+    void endRecording();
     bool cdMedium() const { return disc == nullptr || disc->layout().info().cd; }
     // Speeds the drive uses now for the loaded medium (kB/s).
     std::uint32_t maxWriteKbps() const;
@@ -67,9 +86,13 @@ struct CommandContext {
 
 using CommandHandler = std::optional<Sense> (*)(CommandContext&);
 
+// Which way a command moves data.
+enum class Transfer : std::uint8_t { None, In, Out };
+
 struct CommandSpec {
     std::uint8_t opcode;
     const char* name;
+    Transfer transfer;
     bool needsMedium;       // NOT READY without a disc
     bool runsWhileBusy;     // answered during an Immed operation
     bool skipsUnitAttention;

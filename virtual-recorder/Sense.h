@@ -36,6 +36,7 @@ inline constexpr Sense FormatInProgress{SenseKeyNotReady, 0x04, 0x04, {}};
 inline constexpr Sense OperationInProgress{SenseKeyNotReady, 0x04, 0x07, {}};
 inline constexpr Sense LongWriteInProgress{SenseKeyNotReady, 0x04, 0x08, {}};
 inline constexpr Sense WriteError{SenseKeyMediumError, 0x0C, 0x00, {}};
+inline constexpr Sense LossOfStreaming{SenseKeyMediumError, 0x0C, 0x09, {}};
 inline constexpr Sense UnrecoveredReadError{SenseKeyMediumError, 0x11, 0x00, {}};
 inline constexpr Sense ParameterListLengthError{SenseKeyIllegalRequest, 0x1A, 0x00, {}};
 inline constexpr Sense InvalidOpcode{SenseKeyIllegalRequest, 0x20, 0x00, {}};

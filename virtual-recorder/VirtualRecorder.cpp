@@ -21,6 +21,35 @@ std::array<std::uint8_t, WritePageBytes> defaultWritePage() {
     return p;
 }
 
+// The CDB length of an opcode's group: 6 bytes below 20h, 10 up to 5Fh,
+// 16 for 80h-9Fh, 12 for A0h-BFh.
+std::size_t cdbLengthOfGroup(std::uint8_t opcode) {
+    if (opcode < 0x20) return 6;
+    if (opcode < 0x60) return 10;
+    if (opcode >= 0x80 && opcode < 0xA0) return 16;
+    return 12;
+}
+
+// A request the drive cannot take as sent: a CDB of another length than its
+// opcode's group, or a data transfer against the command's direction.
+std::optional<Sense> checkRequestShape(const CommandSpec& spec, const ScsiRequestBlock& request) {
+    if (request.cdbLength != cdbLengthOfGroup(spec.opcode)) return sense::InvalidFieldInCdb;
+    if (request.dataLength == 0) return std::nullopt;
+    const std::uint8_t direction = request.flags & (SrbDataIn | SrbDataOut);
+    switch (spec.transfer) {
+    case Transfer::None:
+        if (direction != 0) return sense::InvalidFieldInCdb;
+        break;
+    case Transfer::In:
+        if (direction != SrbDataIn) return sense::InvalidFieldInCdb;
+        break;
+    case Transfer::Out:
+        if (direction != SrbDataOut) return sense::InvalidFieldInCdb;
+        break;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 VirtualRecorder::State::State(RecorderOptions opts)
@@ -67,6 +96,23 @@ double VirtualRecorder::State::secondsFor(std::uint64_t blocks) const {
     return static_cast<double>(blocks) * 2048.0 / userBytesPerSecond(cdMedium(), currentWriteKbps());
 }
 
+bool VirtualRecorder::State::testWriting() const {
+    if ((writePage[2] & 0x10) == 0 || disc == nullptr) return false;
+    const DiscLayout& d = disc->layout();
+    return d.sequential() && d.medium != MediumKind::DvdPlusR && d.medium != MediumKind::DvdPlusRDl;
+}
+
+DiscLayout& VirtualRecorder::State::recordingLayout() {
+    if (!testWriting()) return disc->layout();
+    if (!simulated) simulated = disc->layout();
+    return *simulated;
+}
+
+void VirtualRecorder::State::endRecording() {
+    simulated.reset();
+    streaming = false;
+}
+
 void CommandContext::respond(const std::vector<std::uint8_t>& bytes, std::uint32_t allocation) const {
     if (data == nullptr) return;
     const std::size_t n = std::min<std::size_t>({bytes.size(), allocation, dataLength});
@@ -96,7 +142,7 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
 
     std::optional<Sense> failure;
     bool busy = false;
-    const FaultDecision fault = st.faults.decide(request.cdb);
+    const FaultDecision fault = st.faults.decide(request.cdb, st.clock.now());
     if (fault.busy) {
         busy = true;
     } else if (fault.sense) {
@@ -105,6 +151,8 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
         const CommandSpec* spec = findCommand(request.cdb[0]);
         if (spec == nullptr || (spec->opcode == 0x46 && st.faults.getConfigurationRefused())) {
             failure = sense::InvalidOpcode;
+        } else if (auto malformed = checkRequestShape(*spec, request)) {
+            failure = malformed;
         } else if (st.unitAttention && !spec->skipsUnitAttention) {
             failure = st.unitAttention;
             st.unitAttention.reset();
@@ -178,6 +226,7 @@ void VirtualRecorder::insertDisc(std::unique_ptr<DiscStore> disc) {
     st.pending.cancel();
     st.buffer.clear();
     st.cueSheetSent = false;
+    st.endRecording();
     st.updateDrainRate();
     if (st.disc && st.faults.takeUnitAttentionOnLoad()) st.unitAttention = sense::MediumChanged;
 }
@@ -195,6 +244,8 @@ std::unique_ptr<DiscStore> VirtualRecorder::removeDisc() {
     if (st.disc) (void)st.disc->save();
     st.pending.cancel();
     st.buffer.clear();
+    st.cueSheetSent = false;
+    st.endRecording();
     auto disc = std::move(st.disc);
     st.updateDrainRate();
     return disc;
@@ -207,6 +258,8 @@ void VirtualRecorder::openTray() {
     st.trayOpen = true;
     st.pending.cancel();
     st.buffer.clear();
+    st.cueSheetSent = false;
+    st.endRecording();
 }
 
 void VirtualRecorder::closeTray() {
@@ -245,6 +298,8 @@ void VirtualRecorder::powerOnReset() {
     st.removalPrevented = false;
     st.buffer.clear();
     st.writePage = defaultWritePage();
+    st.cueSheetSent = false;
+    st.endRecording();
     st.requestedReadKbps = st.requestedWriteKbps = 0xFFFF;
     st.updateDrainRate();
 }

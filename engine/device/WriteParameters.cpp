@@ -99,10 +99,13 @@ int SetWriteParameters(RecorderDevice& device, int testWrite, int underrunProtec
     if (testWrite != 1) setMultiSession(page, multisession == 1);
 
     if (discType == DiscDvdR || discType == DiscDvdRwRestricted || discType == DiscDvdRwSequential) {
+        // A DVD-R(W) session is closed the way this field says, so a disc
+        // the user asked to close must not be left open for another one.
+        const std::uint8_t sessions = device.closeDisc ? 0 : MultiSessionOpen;
         if (discType == DiscDvdR) {
-            page[3] |= MultiSessionOpen | FixedPacket;
+            page[3] = static_cast<std::uint8_t>((page[3] & 0x3F) | sessions | FixedPacket);
         } else {
-            page[3] = static_cast<std::uint8_t>((page[3] & 0x1F) | MultiSessionOpen);
+            page[3] = static_cast<std::uint8_t>((page[3] & 0x1F) | sessions);
         }
         setPacketSize(page, 16);
         page[5] = 16;
@@ -126,7 +129,6 @@ int SetWriteParameters(RecorderDevice& device, int testWrite, int underrunProtec
         }
     }
 
-    bool bufeAllowed = true;
     if (discType == DiscDvdPlusRDualLayer) {
         page[2] = static_cast<std::uint8_t>((page[2] & 0xF2) | LinkSizeValid | WriteTypeSessionAtOnce);
         page[3] = static_cast<std::uint8_t>((page[3] & 0xD4) | 4);
@@ -134,16 +136,18 @@ int SetWriteParameters(RecorderDevice& device, int testWrite, int underrunProtec
         page[5] = 0;
         setPacketSize(page, 0);
         setMultiSession(page, multisession == 1);
-        bufeAllowed = false;
     }
 
-    if (bufeAllowed && underrunProtection == 1 && (device.capabilitiesPage[4] & 0x80)) page[2] |= Bufe;
+    if (underrunProtection == 1 && (device.capabilitiesPage[4] & 0x80)) page[2] |= Bufe;
 
     // The composed bytes replace the page up to its length byte's value; the
     // drive's last two bytes stay. A page longer than the composition area
     // keeps the drive's bytes beyond it.
     std::size_t composed = pageLength < WriteParametersPageBytes ? pageLength : WriteParametersPageBytes;
     std::memcpy(device.dataBuffer + offset, page, composed);
+    // The mode data length is reserved in MODE SELECT; drives refuse a list
+    // that carries the value MODE SENSE returned there.
+    device::putBe16(device.dataBuffer, 0);
     return ModeSelect10(device, device.dataBuffer, static_cast<std::uint32_t>(offset + pageLength + 2));
 }
 

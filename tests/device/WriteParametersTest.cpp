@@ -72,24 +72,26 @@ TEST_F(WriteParametersTest, PageBytesForEveryDiscTypeAndOption) {
         {DiscDvdPlusRw, 0, 1, 1, true, 0x62, 0xC4, 16, 0},
         {DiscDvdPlusR, 0, 1, 1, true, 0x62, 0xE4, 16, 16},
         {DiscDvdPlusR, 0, 0, 1, true, 0x62, 0x04, 0, 0},
-        {DiscDvdPlusRDualLayer, 0, 1, 1, true, 0x22, 0xC4, 0, 0},
+        {DiscDvdPlusRDualLayer, 0, 1, 1, true, 0x62, 0xC4, 0, 0},
         // The other types and switches.
         {DiscDvdRwRestricted, 0, 0, 1, true, 0x60, 0xC5, 16, 16},
         {DiscDvdPlusRw, 0, 0, 1, true, 0x62, 0x04, 16, 0},
-        {DiscDvdPlusRDualLayer, 0, 0, 1, true, 0x22, 0x04, 0, 0},
+        {DiscDvdPlusRDualLayer, 0, 0, 1, true, 0x62, 0x04, 0, 0},
         {DiscDdcdR, 0, 1, 1, true, 0x42, 0xC5, 0, 0},
         {DiscDdcdRw, 0, 0, 1, true, 0x42, 0x05, 0, 0},
         {DiscDvdRam, 0, 1, 1, true, 0x41, 0xC4, 0, 0},
         {DiscNone, 0, 0, 1, true, 0x41, 0x04, 0, 0},
         // Test write: the test bit, and the multi-session field left at 00b
-        // except on DVD-R / DVD-RW (forced open) and DVD+R DL (from the flag).
+        // except on DVD-R / DVD-RW (open while the disc is not to be closed) and
+        // DVD+R DL (from the flag).
         {DiscCdR, 1, 1, 1, true, 0x51, 0x04, 0, 0},
         {DiscDvdR, 1, 0, 1, true, 0x70, 0xE5, 16, 16},
         {DiscDvdRwSequential, 1, 1, 0, true, 0x30, 0xC5, 16, 16},
         {DiscDvdPlusRw, 1, 1, 1, true, 0x72, 0x04, 16, 0},
         {DiscDvdPlusR, 1, 1, 1, true, 0x72, 0x24, 16, 16},
         {DiscDvdPlusR, 1, 0, 0, true, 0x32, 0x04, 0, 0},
-        {DiscDvdPlusRDualLayer, 1, 1, 1, true, 0x32, 0xC4, 0, 0},
+        {DiscDvdPlusRDualLayer, 1, 1, 1, true, 0x72, 0xC4, 0, 0},
+        {DiscDvdPlusRDualLayer, 0, 1, 0, true, 0x22, 0xC4, 0, 0},
         // Underrun protection off, or on but not supported: no BUFE.
         {DiscCdR, 0, 1, 0, true, 0x01, 0xC4, 0, 0},
         {DiscCdR, 0, 1, 1, false, 0x01, 0xC4, 0, 0},
@@ -119,10 +121,24 @@ TEST_F(WriteParametersTest, PageBytesForEveryDiscTypeAndOption) {
         for (std::size_t i : {7u, 9u, 16u, 40u, 0x31u}) EXPECT_EQ(page[i], 0) << i;
         EXPECT_EQ(page[0x32], sense[8 + 0x32]);
         EXPECT_EQ(page[0x33], sense[8 + 0x33]);
-        EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 8), Bytes(sense.begin(), sense.begin() + 8));
+        // The mode data length is reserved in MODE SELECT: zero, whatever
+        // MODE SENSE returned; the rest of the header goes back as it came.
+        EXPECT_EQ(device::getBe16(sent.data()), 0u);
+        EXPECT_EQ(Bytes(sent.begin() + 2, sent.begin() + 8), Bytes(sense.begin() + 2, sense.begin() + 8));
         EXPECT_EQ(device->writeParametersPage[2], c.p2);
         EXPECT_EQ(device->writeParametersPage[3], c.p3);
     }
+}
+
+// Regression: a DVD-R(W) session was always left open for another one, so a
+// burn asked to close the disc left it appendable.
+TEST_F(WriteParametersTest, DvdMinusSessionsAreClosedForGoodWhenTheDiscIsClosed) {
+    Bytes sense = modeSenseWithPage5(0x05, 0x32, 0);
+    device->closeDisc = 1;
+    EXPECT_EQ(compose(sense, 0, 1, 1, DiscDvdR, true)[8 + 3], 0x25);
+    EXPECT_EQ(compose(sense, 0, 1, 0, DiscDvdRwSequential, true)[8 + 3], 0x05);
+    device->closeDisc = 0;
+    EXPECT_EQ(compose(sense, 0, 1, 0, DiscDvdR, true)[8 + 3], 0xE5);
 }
 
 // Regression: a drive that sets the PS bit (page byte 85h) and sends no block
@@ -144,8 +160,10 @@ TEST_F(WriteParametersTest, PageIsFoundAfterTheBlockDescriptorsTheHeaderAnnounce
         Bytes sent = compose(sense, 0, 1, 1, DiscDvdPlusR, true);
         std::size_t offset = 8u + descriptors;
         ASSERT_EQ(sent.size(), offset + 0x38);
-        // Header and block descriptors go back exactly as the drive sent them.
-        EXPECT_EQ(Bytes(sent.begin(), sent.begin() + offset), Bytes(sense.begin(), sense.begin() + offset));
+        // Header (but its mode data length) and block descriptors go back as
+        // the drive sent them.
+        EXPECT_EQ(device::getBe16(sent.data()), 0u);
+        EXPECT_EQ(Bytes(sent.begin() + 2, sent.begin() + offset), Bytes(sense.begin() + 2, sense.begin() + offset));
         EXPECT_EQ(sent[offset + 2], 0x62);
         EXPECT_EQ(sent[offset + 3], 0xE4);
     }

@@ -34,6 +34,7 @@ const BurnCase kBurnCases[] = {
     {"DvdRwRestricted", MediumKind::DvdRwRestricted, Prep::GrowFormatRw, 0x60, 0xC5, 16, 16, Closing::DvdRw, 0x13, 2, 2,
      false},
     {"DvdPlusR", MediumKind::DvdPlusR, Prep::None, 0x62, 0xE4, 16, 16, Closing::PlusRSession, 0x1B, 0, 1, true},
+    // The engine's dual-layer page carries no BUFE: the drive links losslessly.
     {"DvdPlusRDl", MediumKind::DvdPlusRDl, Prep::None, 0x22, 0x04, 0, 0, Closing::PlusRFinalise, 0x2B, 0, 2, false},
     {"DvdPlusRw", MediumKind::DvdPlusRw, Prep::FormatPlusRw, 0x62, 0xC4, 0, 16, Closing::PlusRw, 0x1A, 0, 2, false},
     {"DvdRam", MediumKind::DvdRam, Prep::None, 0x41, 0x04, 0, 0, Closing::None, 0x12, 3, 3, false},
@@ -108,7 +109,7 @@ void burn(Harness& h, const BurnCase& c, const std::vector<std::uint8_t>& data, 
     case Closing::PlusRFinalise:
         ASSERT_TRUE(h.synchronizeCache().good());
         ASSERT_TRUE(h.close(1, static_cast<std::uint16_t>(n + 1)).good());
-        ASSERT_TRUE(h.close(2, 0).good());
+        ASSERT_TRUE(h.close(6, 0).good());
         break;
     case Closing::DvdRw:
         ASSERT_TRUE(h.synchronizeCache().good());

@@ -223,6 +223,9 @@ TEST(Refusals, WritesARealDriveRefuses) {
             ASSERT_FALSE(disc->writeSessionDirect(pattern(200, 0), c.closedSessions == 1));
             h.recorder->insertDisc(std::move(disc));
         }
+        if (c.kind == MediumKind::DvdR) {
+            ASSERT_TRUE(h.setWriteParameters(0x60, 0xE5, 16, 16).good());
+        }
         EXPECT_EQ(h.write(c.lba, pattern(c.blocks, 0)).sense, c.expected) << c.what;
     }
 }
@@ -271,9 +274,12 @@ TEST(Refusals, CommandsWithoutADisc) {
     ASSERT_TRUE(open.run({0x1B, 0, 0, 0, 0x02, 0}).good());  // eject
     for (const auto& cdb : needMedium) {
         std::vector<std::uint8_t> data(2048, 0);
+        const bool noData = cdb[0] == 0x00 || cdb[0] == 0x01 || cdb[0] == 0x35 || cdb[0] == 0x53 ||
+                            cdb[0] == 0x5B || cdb[0] == 0xA1;
         const auto dir = cdb[0] == 0x2A ? DataDirection::Out : DataDirection::In;
-        EXPECT_EQ(empty.run(cdb, &data, dir).sense, sense::NoMedium) << std::hex << int(cdb[0]);
-        EXPECT_EQ(open.run(cdb, &data, dir).sense, sense::TrayOpen) << std::hex << int(cdb[0]);
+        auto* buffer = noData ? nullptr : &data;
+        EXPECT_EQ(empty.run(cdb, buffer, dir).sense, sense::NoMedium) << std::hex << int(cdb[0]);
+        EXPECT_EQ(open.run(cdb, buffer, dir).sense, sense::TrayOpen) << std::hex << int(cdb[0]);
     }
     // What a drive answers without a medium.
     EXPECT_TRUE(empty.run({0x12, 0, 0, 0, 36, 0}).good());

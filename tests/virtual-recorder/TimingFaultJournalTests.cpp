@@ -87,6 +87,7 @@ TEST(Faults, RulesFailTheCommandsTheyName) {
 
     faults.clear();
     faults.failWritesFrom(64, sense::WriteError);
+    ASSERT_TRUE(h.setWriteParameters(0x41, 0x04).good());  // BUFE: no underrun at this time scale
     EXPECT_TRUE(h.write(0, pattern(32, 0)).good());
     EXPECT_TRUE(h.write(32, pattern(32, 0)).good());
     EXPECT_EQ(h.write(64, pattern(32, 0)).sense, sense::WriteError);
