@@ -35,7 +35,10 @@ BurnEngine::~BurnEngine() {
     // A job thread still running would outlive the records it works on: stop
     // it and let it end first.
     JobFields& jobs = project_->jobs;
-    if (jobs.runningThreads.load() > 0) jobs.stopRequested = 1;
+    if (jobs.runningThreads.load() > 0) {
+        jobs.stopRequested = 1;
+        device_->eraseStop = 1;
+    }
     jobs.waitForThreads();
     destroyDevice(device_);
     delete project_;

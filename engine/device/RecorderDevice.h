@@ -100,6 +100,16 @@ struct RecorderDevice {
     char devRoot[128] = {};
     // The ASPI-style library that Initialise loaded (never unloaded).
     void* aspiLibrary = nullptr;
+
+    // Simulated seconds per real second of the recorder: the jobs divide
+    // their recorder polls (ready waits, retry pauses) by it, so a software
+    // recorder that runs its clock faster is polled as often in its own
+    // time. 1 for a real drive.
+    double pollTimeScale = 1.0;
+    // The job that holds this recorder (see jobs/JobClaim.h); 0 when none.
+    std::atomic<std::int32_t> jobActive{0};
+    // Asks a running erase to stop between its writes (the engine goes).
+    std::atomic<std::int32_t> eraseStop{0};
 };
 
 // Creation: a zero-filled record with a closed handle and the opcode names.

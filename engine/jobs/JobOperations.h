@@ -5,6 +5,7 @@
 #include "engine/api/EngineTypes.h"
 #include "engine/device/RecorderDevice.h"
 #include "engine/image/ImageProject.h"
+#include "engine/jobs/Erase.h"
 
 namespace velk::jobs {
 
@@ -14,8 +15,6 @@ int StartBurnFromImage(ImageProject& project, RecorderDevice& device, const char
                        CompletionCallback callback, void* context);
 int StartWriteImage(ImageProject& project, RecorderDevice& device, const char* imagePath,
                     CompletionCallback callback, void* context);
-int StartErase(ImageProject& project, RecorderDevice& device, int mode,
-               CompletionCallback callback, void* context);
 void SetCloseOnly(ImageProject& project);
 
 }  // namespace velk::jobs

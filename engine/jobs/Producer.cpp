@@ -7,6 +7,7 @@
 
 #include "engine/device/TraceLog.h"
 #include "engine/image/HeaderGenerator.h"
+#include "engine/image/SourceTree.h"
 #include "engine/image/UdfFiles.h"
 #include "platform/Text.h"
 #include "platform/Thread.h"
@@ -388,7 +389,7 @@ void Producer::run() {
     for (const auto& entry : project_.itemTable) {
         const FileItem& item = *entry;
         if (!streamed(item)) continue;
-        ItemSource source{&item, item.dataCallback ? std::string() : platform::toUtf8(item.sourcePath),
+        ItemSource source{&item, item.dataCallback ? std::string() : sourceOpenPath(item),
                           item.size};
         if (!streamItem(source, &item == lastFile)) return;
     }

@@ -4,7 +4,13 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/device/DeviceOperations.h"
+#include "engine/device/MmcCommands.h"
+#include "engine/jobs/Closing.h"
+#include "engine/jobs/FormatLists.h"
+#include "engine/jobs/JobClaim.h"
 #include "engine/jobs/Producer.h"
+#include "engine/jobs/RecorderWaits.h"
 #include "platform/Text.h"
 #include "platform/Thread.h"
 
@@ -15,6 +21,37 @@ using namespace std::chrono_literals;
 
 constexpr std::size_t WriterStackBytes = 64000;
 constexpr std::uint32_t BlockBytes = 2048;
+// First chunk at address 0: 5,000 pauses of 200 ms while busy, 100 after a
+// reset or an error without sense.
+constexpr std::uint32_t FirstChunkBusyLimit = 5000;
+constexpr std::uint32_t FirstChunkResetLimit = 100;
+constexpr milliseconds FirstChunkPause{200};
+constexpr milliseconds ResetPause{1000};
+// READ BUFFER CAPACITY after the third write, then after every sixth.
+constexpr int FirstBufferPoll = 2;
+constexpr int BufferPollInterval = 5;
+// DVD 1x in kB/s, and its user bytes per second in the streaming descriptor.
+constexpr std::uint32_t DvdOneXKbps = 1385;
+constexpr double DvdOneXStreamingSize = 1440.25;
+
+constexpr std::uint8_t AscIncompatibleFormat = 0x30;
+constexpr std::uint8_t AscqUnformatted = 0x05;
+constexpr std::uint8_t AscResetOccurred = 0x29;
+
+bool isCdType(std::uint8_t type) {
+    return type == DiscCdR || type == DiscCdRw || type == DiscDdcdR || type == DiscDdcdRw;
+}
+bool isWritableDvd(std::uint8_t type) {
+    return type == DiscDvdR || type == DiscDvdRwRestricted || type == DiscDvdRwSequential || type == DiscDvdPlusRw ||
+           type == DiscDvdPlusR || type == DiscDvdPlusRDualLayer;
+}
+bool isOverwritable(std::uint8_t type) {
+    return type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdRwSequential || type == DiscDvdPlusRw;
+}
+
+std::uint32_t streamingSize(std::uint16_t kbps) {
+    return static_cast<std::uint32_t>(static_cast<double>(kbps / DvdOneXKbps) * DvdOneXStreamingSize);
+}
 
 class Writer {
 public:
@@ -24,8 +61,19 @@ public:
     void run();
 
 private:
-    // Sends one chunk to the destination; false when it failed for good.
-    bool writeChunk(const std::uint8_t* data, std::uint32_t length);
+    void prepareRecorder();
+    // One WRITE (10) of a chunk with the chunk retry rule; false when it
+    // failed for good.
+    bool writeChunkToRecorder(std::uint32_t address, std::uint32_t blocks);
+    // The first chunk again at address 0 (overwritable media), with the
+    // first-chunk retry rule.
+    bool writeFirstChunkAtZero(std::uint32_t blocks);
+    void writeFailedForGood();
+    void pollDriveBuffer();
+    void finishOnRecorder();
+    void complete();
+
+    bool writeToFile(const std::uint8_t* data, std::uint32_t length);
     bool padImageFile();
     bool closeImageFile();
     void failImageFile();
@@ -37,6 +85,11 @@ private:
     Chunk chunk_;  // the chunk being written
     std::unique_ptr<std::uint8_t[]> zeros_{new std::uint8_t[ChunkBytes]()};
     std::uint64_t bytesToFile_ = 0;
+    std::uint8_t type_ = 0;
+    std::uint32_t lba_ = 0;
+    std::uint32_t sessionsBefore_ = 0;
+    int pollCountdown_ = FirstBufferPoll;
+    bool pollingOff_ = false;
     bool failed_ = false;
 };
 
@@ -52,7 +105,7 @@ void Writer::failImageFile() {
     failed_ = true;
 }
 
-bool Writer::writeChunk(const std::uint8_t* data, std::uint32_t length) {
+bool Writer::writeToFile(const std::uint8_t* data, std::uint32_t length) {
     if (std::fwrite(data, 1, length, jobs_.imageFile) != length) {
         failImageFile();
         return false;
@@ -67,7 +120,7 @@ bool Writer::padImageFile() {
     std::uint64_t wanted = static_cast<std::uint64_t>(project_.plan.imageBlocks) * BlockBytes;
     while (bytesToFile_ < wanted) {
         std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(ChunkBytes, wanted - bytesToFile_));
-        if (!writeChunk(zeros_.get(), n)) return false;
+        if (!writeToFile(zeros_.get(), n)) return false;
     }
     return true;
 }
@@ -97,47 +150,190 @@ std::int32_t Writer::nextChunk() {
     return length;
 }
 
+void Writer::prepareRecorder() {
+    (void)mmc::SynchronizeCache(device_, 0);
+    (void)mmc::RezeroUnit(device_);
+    (void)mmc::SetWriteParameters(device_, device_.testWrite, device_.underrunProtection, 0, type_);
+    (void)mmc::ReadDiscInformation(device_, device_.discInfo, DiscInfoBytes);
+    // A recorder that does not know READ BUFFER CAPACITY is not asked again.
+    if (mmc::ReadBufferCapacity(device_) && lastAsc(device_) == 0x14) pollingOff_ = true;
+    lba_ = jobs_.fromFile ? 0 : project_.plan.startLba;
+    // DVD+R takes the multi-session field at the start; the others get it
+    // when their session is closed.
+    int multisession = type_ == DiscDvdPlusR && device_.closeDisc == 0 ? 1 : 0;
+    (void)mmc::SetWriteParameters(device_, device_.testWrite, device_.underrunProtection, multisession, type_);
+    (void)mmc::SetCdSpeed(device_, device_.readSpeed, device_.writeSpeed);
+    if (isWritableDvd(type_)) {
+        std::uint16_t writeSpeed = device::GetWriteSpeed(device_);
+        std::uint16_t readSpeed = device::GetReadSpeed(device_);
+        (void)mmc::SetStreamingPerformance(device_, lba_, lba_ + project_.plan.imageBlocks, streamingSize(readSpeed),
+                                           streamingSize(writeSpeed), 1000, 1000);
+    }
+    (void)device::GetWriteSpeed(device_);
+    sessionsBefore_ = device::GetSessionCount(device_);
+    (void)device::GetWriteSpeed(device_);
+    if (type_ == DiscDvdR) {
+        (void)mmc::SendDvdTimestamp(device_);
+        (void)mmc::ReserveTrack(device_, project_.plan.imageBlocks);
+    }
+    device_.closeAfterCommand = 0;
+    if (device_.performOpc) (void)mmc::SendOpcInformation(device_);
+}
+
+bool Writer::writeChunkToRecorder(std::uint32_t address, std::uint32_t blocks) {
+    return writeWithRetries(device_, address, blocks, chunk_.data.get());
+}
+
+bool Writer::writeFirstChunkAtZero(std::uint32_t blocks) {
+    const std::uint8_t* data = chunk_.data.get();
+    std::uint32_t retries = 0;
+    while (true) {
+        if (mmc::Write10(device_, 0, static_cast<std::uint16_t>(blocks), data, blocks * BlockBytes)) return true;
+        std::uint8_t asc = lastAsc(device_);
+        bool busy = device_.busy != 0;
+        if (asc == AscIncompatibleFormat && lastAscq(device_) == AscqUnformatted && type_ == DiscDvdPlusRw) {
+            // An unformatted DVD+RW: format it and try once more.
+            FormatList list = DvdPlusRwFullFormat;
+            if (mmc::FormatUnit(device_, 0x11, list.data(), list.size()) &&
+                !waitWhileNotReady(device_, FormatWaitLimit)) {
+                return false;
+            }
+            if (++retries == 1) continue;
+            return false;
+        }
+        if (busy || asc == AscNotReady) {
+            pauseFor(device_, FirstChunkPause);
+            if (++retries < FirstChunkBusyLimit) continue;
+            return false;
+        }
+        if (asc == 0 || asc == AscResetOccurred) {
+            if (asc == AscResetOccurred) pauseFor(device_, ResetPause);
+            pauseFor(device_, FirstChunkPause);
+            if (++retries < FirstChunkResetLimit) continue;
+        }
+        return false;
+    }
+}
+
+void Writer::writeFailedForGood() {
+    // The recorder's answer is why the job failed.
+    reportLastSense(device_);
+    jobs_.stopRequested = 1;
+    jobs_.notify();
+    jobs_.waitUntil(100ms, [&] { return jobs_.producerFinished.load() != 0; });
+    jobs_.jobState = JobWriteFailed;
+    failed_ = true;
+}
+
+void Writer::pollDriveBuffer() {
+    if (--pollCountdown_ >= 0 || pollingOff_) return;
+    (void)mmc::ReadBufferCapacity(device_);
+    pollCountdown_ = BufferPollInterval;
+}
+
+void Writer::finishOnRecorder() {
+    device_.bufferLength = 0;
+    device_.bufferBlank = 0;
+    if (!closeMedium(device_, type_, sessionsBefore_)) failed_ = true;
+    if (type_ != DiscDvdRam && !pollUntilReady(device_, CloseWaitLimit)) failed_ = true;
+    (void)mmc::LoadMedium(device_, 0);
+    (void)mmc::RezeroUnit(device_);
+    (void)mmc::TestUnitReady(device_);
+}
+
+void Writer::complete() {
+    bool failed = failed_ || project_.pendingError.load() != 0;
+    // Nothing may outlive the job on the queue: a producer still waiting for
+    // the writer (close-only, a failed write) is told to stop and is waited
+    // for, so the next job finds the fields free.
+    if (!jobs_.producerFinished.load()) {
+        jobs_.stopRequested = 1;
+        jobs_.notify();
+        jobs_.waitUntil(std::chrono::milliseconds(60000), [&] { return jobs_.producerFinished.load() != 0; });
+    }
+    // Hardware errors latch again for whatever comes after the job.
+    device_.suppressErrorCode = 0;
+    device_.bufferLength = 0;
+    device_.bufferBlank = 0;
+    jobs_.jobState = JobIdle;
+    CompletionCallback callback = jobs_.completionCallback;
+    void* context = device_.burnContext;
+    releaseRecorder(device_);
+    if (callback) callback(failed ? 1 : 0, context);
+}
+
 void Writer::run() {
     project_.pendingError = 0;
     jobs_.jobState = JobWriting;
     device_.bufferLength = 0;
     device_.bufferBlank = 0;
     device_.suppressErrorCode = 1;
-    bool toFile = jobs_.toFile != 0;
-    bool closeOnly = jobs_.closeOnly != 0 && !toFile;
+    const bool toFile = jobs_.toFile != 0;
+    const bool closeOnly = jobs_.closeOnly != 0 && !toFile;
+    type_ = device_.cachedDiscType;
 
     if (!closeOnly) {
+        if (!toFile) prepareRecorder();
         jobs_.blocksWritten = 0;
         std::int32_t length = nextChunk();
+        if (!toFile && !jobs_.fromFile && isOverwritable(type_) && length > 0) {
+            // The volume descriptors at the start of the disc must describe
+            // the grown volume, so the first chunk also goes to address 0.
+            (void)mmc::SynchronizeCache(device_, 0);
+            bool written = writeFirstChunkAtZero(ChunkBlocks);
+            (void)mmc::SynchronizeCache(device_, 0);
+            if (!written) {
+                writeFailedForGood();
+                length = 0;
+            }
+        }
         while (length > 0) {
-            if (!writeChunk(chunk_.data.get(), static_cast<std::uint32_t>(length))) break;
-            jobs_.blocksWritten += static_cast<std::uint32_t>(length) / BlockBytes;
+            std::uint32_t bytes = static_cast<std::uint32_t>(length);
+            if (toFile) {
+                if (!writeToFile(chunk_.data.get(), bytes)) break;
+            } else {
+                // CD tracks end with the last short chunk; DVD writes whole
+                // chunks (the tail of a short one is zero).
+                std::uint32_t blocks = isCdType(type_) ? (bytes + BlockBytes - 1) / BlockBytes : ChunkBlocks;
+                if (!writeChunkToRecorder(lba_, blocks)) {
+                    writeFailedForGood();
+                    break;
+                }
+                bytes = blocks * BlockBytes;
+                pollDriveBuffer();
+            }
+            lba_ += bytes / BlockBytes;
+            jobs_.blocksWritten += bytes / BlockBytes;
             jobs_.notify();
             length = nextChunk();
         }
-        if (toFile && !failed_ && project_.pendingError.load() == 0) padImageFile();
-        if (failed_) {
+        if (toFile && !failed_ && project_.pendingError.load() == 0) (void)padImageFile();
+        if (toFile && failed_) {
             jobs_.jobState = JobWriteFailed;
-        } else if (jobs_.jobState.load() != JobAborted) {
+        } else if (jobs_.jobState.load() != JobAborted && jobs_.jobState.load() != JobWriteFailed) {
             jobs_.jobState = JobClosing;
         }
         jobs_.blocksWritten = project_.plan.imageBlocks;
         jobs_.notify();
+    } else {
+        jobs_.jobState = JobClosing;
     }
 
     jobs_.closeOnly = 0;
     device_.closeAfterCommand = 1;
-    if (toFile && !closeImageFile()) failImageFile();
-    // Nothing takes the chunks of a close-only job, so its producer is told
-    // to stop here instead of waiting for ever.
-    if (closeOnly) {
-        jobs_.stopRequested = 1;
-        jobs_.notify();
+    if (toFile) {
+        if (!closeImageFile()) failImageFile();
+    } else {
+        // Nothing takes the chunks of a close-only job, so its producer is
+        // told to stop instead of waiting for ever.
+        if (closeOnly) {
+            jobs_.stopRequested = 1;
+            jobs_.notify();
+            sessionsBefore_ = device::GetSessionCount(device_);
+        }
+        finishOnRecorder();
     }
-
-    bool failed = failed_ || project_.pendingError.load() != 0;
-    jobs_.jobState = JobIdle;
-    if (jobs_.completionCallback) jobs_.completionCallback(failed ? 1 : 0, device_.burnContext);
+    complete();
 }
 
 }  // namespace

@@ -1,8 +1,16 @@
-// The writer thread: takes the image chunk by chunk from the queue and sends
-// each to its destination, then closes the destination and reports the end
+// The writer thread: the second half of a burn job. It prepares the recorder
+// (cache, write parameters, speeds, streaming, the DVD-R reservation, OPC),
+// sends each chunk of the queue with one WRITE (10) to consecutive addresses,
+// retrying while the recorder is busy, closes the track and session in the
+// way the medium requires (Closing.h), reloads the tray and reports the end
 // through the completion callback. For an image file the destination is the
 // file, which ends exactly imageBlocks * 2048 bytes long; a failed write to
 // it fails the job with ErrCreateFile naming the file.
+//
+// The job fails (callback `failed` 1) when a WRITE fails for good, when the
+// closing fails, when the producer stopped on an error or when it was
+// aborted; the disc is closed with what was written in every case. A failed
+// WRITE or closing leaves the recorder's sense as the error code.
 #pragma once
 
 #include "engine/device/RecorderDevice.h"

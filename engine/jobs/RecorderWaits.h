@@ -1,0 +1,67 @@
+// How the recording jobs wait for the recorder: pauses between polls, the
+// "not ready" waits after long operations (format, blank, close) and the
+// sense bytes they look at.
+//
+// Every wait has an upper bound long enough for the slowest real operation;
+// a recorder that stays "not ready" past it fails the job instead of holding
+// it for ever. Bounds count simulated time (polls x poll period), so a
+// software recorder that runs its clock faster (pollTimeScale) is given the
+// same time in its own clock.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "engine/device/RecorderDevice.h"
+
+namespace velk::jobs {
+
+using std::chrono::milliseconds;
+using std::chrono::minutes;
+
+// The poll period of the ready waits.
+inline constexpr milliseconds ReadyPollPeriod{5000};
+// Upper bounds of the ready waits.
+inline constexpr minutes FormatWaitLimit{90};   // full format, full blank
+inline constexpr minutes CloseWaitLimit{20};    // close track / session, finalise
+inline constexpr minutes ReadyWaitLimit{20};    // any other wait
+
+// Additional sense code and qualifier of the device's last command (0 after
+// good status).
+inline std::uint8_t lastAsc(const RecorderDevice& device) { return device.lastSense[12]; }
+inline std::uint8_t lastAscq(const RecorderDevice& device) { return device.lastSense[13]; }
+inline constexpr std::uint8_t AscNotReady = 0x04;
+
+// Sleeps `period` of the recorder's time.
+void pauseFor(RecorderDevice& device, milliseconds period);
+
+// Makes the last command's sense the error the job reports, whether or not
+// the job suppressed the latching of hardware errors. Without sense data the
+// code stays as it is.
+void reportLastSense(RecorderDevice& device);
+
+// The command a ready wait polls with.
+enum class ReadyProbe { DiscInformation, TestUnitReady };
+
+// repeat { pause; READ DISC INFORMATION (42 bytes) or TEST UNIT READY }
+// while the recorder answers "not ready". False (with the last sense
+// reported) when it is still not ready after `limit`.
+[[nodiscard]] bool waitWhileNotReady(RecorderDevice& device, minutes limit,
+                                     ReadyProbe probe = ReadyProbe::DiscInformation);
+
+// repeat { READ DISC INFORMATION (42 bytes); pause if "not ready" } while it
+// answers "not ready": returns at once when the recorder is ready.
+[[nodiscard]] bool pollUntilReady(RecorderDevice& device, minutes limit);
+
+// repeat { TEST UNIT READY; pause if "not ready" } while it answers "not
+// ready".
+[[nodiscard]] bool testUntilReady(RecorderDevice& device, minutes limit);
+
+// WRITE (10) of `blocks` blocks from `data` at `address`, sent again after
+// 100 ms while the recorder is busy or not ready (a long write in progress),
+// at most 5,000 times. False when it failed for good; the sense of that
+// answer is in the device.
+[[nodiscard]] bool writeWithRetries(RecorderDevice& device, std::uint32_t address, std::uint32_t blocks,
+                                    const std::uint8_t* data);
+
+}  // namespace velk::jobs
