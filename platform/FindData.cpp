@@ -84,6 +84,25 @@ FindData makeRecord(const struct stat& st, std::u16string_view name,
     return record;
 }
 
+const char* specialKindOf(mode_t mode) {
+    if (S_ISREG(mode) || S_ISDIR(mode)) {
+        return nullptr;
+    }
+    if (S_ISFIFO(mode)) {
+        return "FIFO";
+    }
+    if (S_ISSOCK(mode)) {
+        return "socket";
+    }
+    if (S_ISCHR(mode)) {
+        return "character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "block device";
+    }
+    return "special file";
+}
+
 // The characters a short name may hold besides A-Z and 0-9.
 bool isShortNameCharacter(char16_t c) {
     if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
@@ -310,15 +329,15 @@ bool matchesMask(std::u16string_view name, std::u16string_view mask) {
     return mi == m.size();
 }
 
-std::optional<std::vector<FindData>> listFolder(const std::string& folder,
-                                                std::u16string_view mask) {
+std::optional<std::vector<FolderEntry>> listFolderEntries(const std::string& folder,
+                                                         std::u16string_view mask) {
     const auto names = readFolderNames(folder);
     if (!names) {
         return std::nullopt;
     }
     const std::vector<std::u16string> wide = wideNames(*names);
     const std::vector<std::u16string> alternates = makeAlternateNames(wide);
-    std::vector<FindData> records;
+    std::vector<FolderEntry> entries;
     for (std::size_t i = 0; i < names->size(); ++i) {
         if (!matchesMask(wide[i], mask)) {
             continue;
@@ -327,9 +346,34 @@ std::optional<std::vector<FindData>> listFolder(const std::string& folder,
         if (stat(joinPath(folder, (*names)[i]).c_str(), &st) != 0) {
             continue;
         }
-        records.push_back(makeRecord(st, wide[i], alternates[i]));
+        entries.push_back(FolderEntry{makeRecord(st, wide[i], alternates[i]), (*names)[i],
+                                      specialKindOf(st.st_mode)});
+    }
+    return entries;
+}
+
+std::optional<std::vector<FindData>> listFolder(const std::string& folder,
+                                                std::u16string_view mask) {
+    auto entries = listFolderEntries(folder, mask);
+    if (!entries) {
+        return std::nullopt;
+    }
+    std::vector<FindData> records;
+    records.reserve(entries->size());
+    for (FolderEntry& entry : *entries) {
+        if (!entry.special) {
+            records.push_back(entry.record);
+        }
     }
     return records;
+}
+
+const char* specialFileKind(const std::string& path) {
+    struct stat st{};
+    if (path.empty() || stat(path.c_str(), &st) != 0) {
+        return nullptr;
+    }
+    return specialKindOf(st.st_mode);
 }
 
 std::optional<FindData> findPath(const std::string& path) {

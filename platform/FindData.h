@@ -68,8 +68,9 @@ void setAlternateName(FindData& record, std::u16string_view name);
 // entries of the path's own folder, so it equals what listFolder gives.
 std::optional<FindData> findPath(const std::string& path);
 
-// Every entry of `folder` ("." and ".." left out) whose name matches `mask`,
-// sorted by name. nullopt when the folder cannot be opened. A name that is
+// Every file and folder of `folder` ("." and ".." left out) whose name
+// matches `mask`, sorted by name; special files (FIFOs, sockets, device
+// nodes) are left out. nullopt when the folder cannot be opened. A name that is
 // not valid UTF-8 is reported with U+FFFD in place of the invalid bytes. An
 // entry that stat cannot follow (a dangling link, a link loop, an entry
 // removed while listing) is left out. Alternate names are made over every
@@ -77,6 +78,28 @@ std::optional<FindData> findPath(const std::string& path);
 // entry keeps its alternate name whatever mask lists it.
 std::optional<std::vector<FindData>> listFolder(const std::string& folder,
                                                 std::u16string_view mask);
+
+// One entry of a folder listing as listFolderEntries gives it: the record,
+// the name's own bytes (which need not be valid UTF-8, while the record's
+// name is its UTF-16 reading with U+FFFD for invalid bytes) and, for an
+// entry that is neither a regular file nor a folder, what it is.
+struct FolderEntry {
+    FindData record;
+    std::string name;
+    // "FIFO", "socket", "character device", "block device" or "special
+    // file"; null for a regular file or a folder.
+    const char* special = nullptr;
+};
+
+// Every entry of `folder` whose name matches `mask`, sorted by name, with
+// the same rules as listFolder, special files included (flagged).
+std::optional<std::vector<FolderEntry>> listFolderEntries(const std::string& folder,
+                                                         std::u16string_view mask);
+
+// What a path names when it is neither a regular file nor a folder (after
+// following links): "FIFO", "socket", ... as in FolderEntry; null for a
+// regular file, a folder or a path that does not exist.
+const char* specialFileKind(const std::string& path);
 
 // Mask matching: `*` any run, `?` one character (a surrogate pair counts as
 // one), case-insensitive with foldCase; "*.*", "*" and the empty mask match

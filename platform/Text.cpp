@@ -338,4 +338,13 @@ bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
+bool isValidUtf8(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c >= 0x80) {
+            return toUtf8(toUtf16(text)) == text;
+        }
+    }
+    return true;
+}
+
 }  // namespace velk::platform

@@ -24,6 +24,10 @@ std::string toUtf8(std::u16string_view utf16);
 std::u16string toUtf16(std::string_view utf8, std::size_t maxUnits);
 std::string toUtf8(std::u16string_view utf16, std::size_t maxBytes);
 
+// True when the bytes are well-formed UTF-8 (the conversions above change
+// nothing in them).
+bool isValidUtf8(std::string_view text);
+
 // Length of a zero-terminated UTF-16 text (0 for null).
 std::size_t u16length(const char16_t* text);
 

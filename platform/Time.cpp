@@ -89,6 +89,16 @@ SystemTime fileTimeToLocal(std::uint64_t fileTime) {
     return fromBrokenDown(tm, fileTime);
 }
 
+LocalTime fileTimeToLocalTime(std::uint64_t fileTime) {
+    refreshTimeZone();
+    const std::time_t seconds = toUnixSeconds(fileTime);
+    std::tm tm{};
+    if (localtime_r(&seconds, &tm) == nullptr) {
+        return LocalTime{fileTimeToUtc(fileTime), 0};
+    }
+    return LocalTime{fromBrokenDown(tm, fileTime), static_cast<std::int16_t>(tm.tm_gmtoff / 60)};
+}
+
 SystemTime currentUtcTime() { return fileTimeToUtc(currentFileTime()); }
 
 std::int8_t gmtOffsetQuarterHours() {

@@ -27,6 +27,15 @@ SystemTime fileTimeToUtc(std::uint64_t fileTime);
 SystemTime fileTimeToLocal(std::uint64_t fileTime);
 SystemTime currentUtcTime();
 
+// A local calendar time with the offset from UTC that was in force at that
+// moment (daylight saving included), in minutes east of UTC. Where the zone
+// cannot be applied the time is UTC and the offset 0.
+struct LocalTime {
+    SystemTime time;
+    std::int16_t utcOffsetMinutes = 0;
+};
+LocalTime fileTimeToLocalTime(std::uint64_t fileTime);
+
 // Standard-time offset of the local zone (daylight saving left out) in
 // 15-minute units east of UTC, truncated toward zero.
 std::int8_t gmtOffsetQuarterHours();

@@ -40,8 +40,20 @@ std::uint32_t folderBytes(const FolderNode& folder, DirectoryTree tree) {
     return tree == DirectoryTree::Iso ? folder.isoBytes : folder.jolietBytes;
 }
 
+void folderRecordDate(const ImageProject& project, const FolderNode& folder,
+                      DirectoryRecord& record) {
+    if (folder.item) {
+        record.date = &folder.item->date;
+        record.gmtOffset = quarterHours(folder.item->utcOffsetMinutes);
+    } else {
+        record.date = &project.rootDate;
+        record.gmtOffset = quarterHours(project.rootUtcOffsetMinutes);
+    }
+}
+
 DirectoryRecord childDirectoryRecord(const ImageProject& project, const FileItem& child,
-                                     DirectoryTree tree, std::uint8_t* identifierBuffer) {
+                                     DirectoryTree tree, std::uint8_t* identifierBuffer,
+                                     std::uint32_t section) {
     DirectoryRecord record;
     if (child.folder) {
         record.extent = folderExtent(project, *child.folder, tree);
@@ -51,15 +63,27 @@ DirectoryRecord childDirectoryRecord(const ImageProject& project, const FileItem
         record.extent = 0;
         record.dataLength = 0;
     } else {
-        record.extent = child.fixedBlock
-                            ? child.dataBlock
-                            : project.plan.dataStart + project.plan.startLba + child.dataBlock;
-        // Sizes of 4 GiB and more are carried modulo 2^32 here; UDF has them whole.
-        record.dataLength = static_cast<std::uint32_t>(child.size);
+        const std::uint32_t first =
+            child.fixedBlock ? child.dataBlock
+                             : project.plan.dataStart + project.plan.startLba + child.dataBlock;
+        const std::uint32_t sections = directoryRecordCount(child);
+        if (sections == 1) {
+            record.extent = first;
+            record.dataLength = static_cast<std::uint32_t>(child.size);
+        } else {
+            // Consecutive sections of the one run of blocks the file has.
+            const std::uint64_t before = std::uint64_t{section} * MaxSectionBytes;
+            record.extent = first + section * MaxSectionBlocks;
+            record.dataLength = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(child.size - std::min(before, child.size), MaxSectionBytes));
+            if (section + 1 < sections) record.flags |= RecordMultiExtent;
+        }
     }
     if (child.attributes & platform::AttrHidden) record.flags |= RecordHidden;
     record.date = &child.date;
-    record.gmtOffset = project.gmtOffset;
+    // The offset in force at the file's own date, so summer dates are not an
+    // hour off.
+    record.gmtOffset = quarterHours(child.utcOffsetMinutes);
 
     if (tree == DirectoryTree::Iso) {
         const std::uint8_t n = child.isoNameLength;
@@ -94,22 +118,27 @@ bool writeDirectoryExtent(const ImageProject& project, const FolderNode& folder,
     dot.flags = RecordDirectory;
     dot.identifier = &Self;
     dot.identifierLength = 1;
+    folderRecordDate(project, folder, dot);
     std::uint32_t position = writeDirectoryRecord(out, dot);
     DirectoryRecord dotDot = dot;
     dotDot.extent = folderExtent(project, *folder.parent, tree);
     dotDot.dataLength = folderBytes(*folder.parent, tree);
     dotDot.identifier = &Parent;
+    folderRecordDate(project, *folder.parent, dotDot);
     position += writeDirectoryRecord(out + position, dotDot);
 
     DirectoryBlockRule rule;
     std::uint8_t identifier[256];
     for (const FileItem* child = folder.firstChild; child; child = child->next) {
-        DirectoryRecord record = childDirectoryRecord(project, *child, tree, identifier);
-        std::uint32_t length = directoryRecordLength(*child, tree);
-        position += rule.place(length);  // the padding is already zero
-        if (position + length > extentBytes) return false;
-        writeDirectoryRecord(out + position, record);
-        position += length;
+        const std::uint32_t length = directoryRecordLength(*child, tree);
+        const std::uint32_t sections = directoryRecordCount(*child);
+        for (std::uint32_t section = 0; section < sections; ++section) {
+            DirectoryRecord record = childDirectoryRecord(project, *child, tree, identifier, section);
+            position += rule.place(length);  // the padding is already zero
+            if (position + length > extentBytes) return false;
+            writeDirectoryRecord(out + position, record);
+            position += length;
+        }
     }
     return true;
 }

@@ -25,6 +25,13 @@ struct DirectoryRecord {
 
 inline constexpr std::uint8_t RecordHidden = 0x01;
 inline constexpr std::uint8_t RecordDirectory = 0x02;
+inline constexpr std::uint8_t RecordMultiExtent = 0x80;  // another section follows
+
+// Offset byte of a record date: minutes east of UTC in 15-minute units,
+// truncated toward zero.
+inline std::int8_t quarterHours(std::int16_t utcOffsetMinutes) {
+    return static_cast<std::int8_t>(utcOffsetMinutes / 15);
+}
 
 // Writes one record at `out`; returns its length (33 + n, plus 1 when n is
 // even).
@@ -32,8 +39,17 @@ std::uint32_t writeDirectoryRecord(std::uint8_t* out, const DirectoryRecord& rec
 
 // The record of `child` in its folder's extent, in `tree`, with the
 // identifier bytes built into `identifierBuffer` (at least 255 bytes).
+// `section` picks one of the directoryRecordCount records of a file of
+// 4 GiB or more.
 DirectoryRecord childDirectoryRecord(const ImageProject& project, const FileItem& child,
-                                     DirectoryTree tree, std::uint8_t* identifierBuffer);
+                                     DirectoryTree tree, std::uint8_t* identifierBuffer,
+                                     std::uint32_t section = 0);
+
+// The recording date of a folder's records ("." and the records that point
+// at it): the date of its entry, or the project's root date; the offset
+// byte is the offset in force at that date.
+void folderRecordDate(const ImageProject& project, const FolderNode& folder,
+                      DirectoryRecord& record);
 
 // The extent location of a folder in `tree`, with startLba added.
 std::uint32_t folderExtent(const ImageProject& project, const FolderNode& folder,

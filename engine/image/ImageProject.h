@@ -31,13 +31,23 @@ struct FileItem {
     std::string isoName;        // 8-bit (UTF-8) ISO 9660 name, not upper-cased yet
     std::u16string jolietName;  // Joliet name; also the UDF name
     std::u16string sourcePath;  // empty for folders and virtual files
+    // The source path's own bytes when they are not valid UTF-8 (sourcePath
+    // then shows U+FFFD for the invalid bytes and cannot open the file);
+    // empty otherwise. See sourceOpenPath.
+    std::string sourceBytes;
     platform::SystemTime date;  // last-write time in local time
+    // Offset from UTC in force at `date` (daylight saving included), in
+    // minutes east.
+    std::int16_t utcOffsetMinutes = 0;
     std::uint64_t size = 0;
     std::uint32_t dataBlock = 0;   // relative to dataStart unless fixedBlock
     std::uint8_t fixedBlock = 0;   // 1: dataBlock is an absolute disc address
     std::uint32_t attributes = 0;
     std::uint8_t isoNameLength = 0;     // bytes of isoName written to ISO records
     std::uint8_t jolietNameLength = 0;  // UTF-16 units of jolietName
+    // 1: jolietName ends in a "." that the source name lacks (a file without
+    // an extension); the UDF name leaves it out.
+    std::uint8_t jolietDotAdded = 0;
     std::int32_t wideSource = 0;
     ChunkDataCallback dataCallback = nullptr;
     void* callbackContext = nullptr;
@@ -50,6 +60,10 @@ struct FileItem {
 
 struct FolderNode {
     FolderNode* parent = nullptr;  // the root is its own parent
+    FileItem* item = nullptr;      // the folder's entry in its parent; null for the root
+    // The source folder (its path's bytes) that this folder stands for;
+    // empty for a folder made by name (CreateFolder, an imported folder).
+    std::string origin;
     std::u16string longName;       // empty for the root
     std::string isoName;           // at most 15 bytes; "ROOT_DIR" for the root
     std::uint32_t isoBytes = 0;
@@ -69,6 +83,22 @@ struct FolderNode {
     std::unordered_multimap<std::size_t, FileItem*> childIndex;
 };
 
+// Something the add operations did that the user did not ask for in so many
+// words: an entry renamed because its disc name was taken, a name that is
+// not valid UTF-8, a special file left out. The caller shows them.
+enum class SourceNoticeKind {
+    Renamed,      // discPath is the name the entry got instead of its own
+    InvalidName,  // the name is not UTF-8; discPath shows U+FFFD for its bad bytes
+    SpecialFile,  // not put on the disc; reason says what it is
+};
+
+struct SourceNotice {
+    SourceNoticeKind kind = SourceNoticeKind::Renamed;
+    std::string sourcePath;    // the source path's own bytes
+    std::u16string discPath;   // "\A\name" in the image; empty for a skipped entry
+    std::string reason;        // for SpecialFile: "FIFO", "socket", ...
+};
+
 struct ImageProject {
     std::vector<std::unique_ptr<FileItem>> itemTable;     // creation order = data order
     std::vector<std::unique_ptr<FolderNode>> folderTable;  // creation order; [0] is the root
@@ -85,6 +115,12 @@ struct ImageProject {
     std::int32_t isoOn = 0;
     std::uint8_t longNameMode = 0;
     std::int8_t gmtOffset = 0;
+    // Date of the root folder (its "." records and UDF file entry): the
+    // moment of the last reset, local time.
+    platform::SystemTime rootDate;
+    std::int16_t rootUtcOffsetMinutes = 0;
+    // What the add operations since the last reset have to tell the user.
+    std::vector<SourceNotice> notices;
     std::unique_ptr<std::uint8_t[]> headerBuffer;
     std::uint32_t headerBytes = 0;
     std::u16string errorFileName;

@@ -16,10 +16,18 @@ std::uint32_t directoryRecordLength(const FileItem& child, DirectoryTree tree) {
     return 33 + n + (n % 2 == 0 ? 1 : 0);
 }
 
+std::uint32_t directoryRecordCount(const FileItem& child) {
+    if (child.folder || child.size <= 0xFFFFFFFFull) return 1;
+    return static_cast<std::uint32_t>((child.size + MaxSectionBytes - 1) / MaxSectionBytes);
+}
+
 std::uint32_t directoryExtentBlocks(const FolderNode& folder, DirectoryTree tree) {
     DirectoryBlockRule rule;
     for (const FileItem* child = folder.firstChild; child; child = child->next) {
-        rule.place(directoryRecordLength(*child, tree));
+        const std::uint32_t length = directoryRecordLength(*child, tree);
+        for (std::uint32_t section = directoryRecordCount(*child); section > 0; --section) {
+            rule.place(length);
+        }
     }
     return rule.blocks();
 }

@@ -48,6 +48,16 @@ private:
     std::uint32_t free_ = BlockBytes - 68;
 };
 
+// A file too large for the 32-bit data length of one directory record is
+// recorded as several records of consecutive extents (ECMA-119 multi-extent
+// files): every section but the last holds MaxSectionBytes (4 GiB - 2 KiB,
+// a whole number of blocks) and carries the multi-extent flag.
+inline constexpr std::uint64_t MaxSectionBytes = 0xFFFFF800;
+inline constexpr std::uint32_t MaxSectionBlocks = 0xFFFFF800 / BlockBytes;
+
+// Directory records of a child: 1, or the sections of a file of 4 GiB or more.
+std::uint32_t directoryRecordCount(const FileItem& child);
+
 // Length of a child's directory record: 33 + n, plus 1 when n is even; n is
 // the ISO name length in bytes or twice the Joliet name length in units.
 std::uint32_t directoryRecordLength(const FileItem& child, DirectoryTree tree);

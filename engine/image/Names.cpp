@@ -58,6 +58,7 @@ void assignItemNames(FileItem& item, const platform::FindData& record, bool long
 
     item.jolietName = jolietFormOf(record);
     item.jolietNameLength = clampLength(item.jolietName.size());
+    item.jolietDotAdded = item.jolietName.size() > longName.size() ? 1 : 0;
 
     std::u16string shortForm =
         upperAscii(alternate.empty() ? firstCharacters(longName, 12) : alternate);
@@ -72,13 +73,17 @@ void assignItemNames(FileItem& item, const platform::FindData& record, bool long
     item.isoNameLength = clampLength(item.isoName.size());
 }
 
-void assignFolderNames(FolderNode& node, const platform::FindData& record) {
+void assignFolderNames(FolderNode& node, const platform::FindData& record, bool longNameMode) {
     std::u16string_view longName = nameOf(record.fileName, std::size(record.fileName));
     std::u16string_view alternate = nameOf(record.alternateName, std::size(record.alternateName));
 
     node.longName = std::u16string(longName);
     node.longNameLength = clampLength(longName.size());
-    if (!alternate.empty()) {
+    if (longNameMode) {
+        // The path tables must name a folder exactly as its directory
+        // record does: in long mode that is the long name.
+        node.isoName = platform::toUtf8(longName, LongIsoBytes);
+    } else if (!alternate.empty()) {
         node.isoName = platform::toUtf8(alternate, FolderIsoBytes);
     } else {
         node.isoName = platform::toUtf8(firstCharacters(longName, 13), FolderIsoBytes);

@@ -25,8 +25,10 @@ std::u16string jolietFormOf(const platform::FindData& record);
 // Fills the names and their lengths of an item from its find-data record.
 void assignItemNames(FileItem& item, const platform::FindData& record, bool longNameMode);
 
-// Fills longName, isoName and their lengths of a folder node.
-void assignFolderNames(FolderNode& folder, const platform::FindData& record);
+// Fills longName, isoName and their lengths of a folder node. In long mode
+// the ISO name is the long name (as the folder's directory record has it),
+// else the 8.3 form.
+void assignFolderNames(FolderNode& folder, const platform::FindData& record, bool longNameMode);
 
 // Puts pathTableOrder into path-table order (parents' numbers ascending, then
 // siblings by long name in UTF-16 code-unit order) and numbers the folders

@@ -81,11 +81,74 @@ FileItem* findChild(FolderNode& parent, std::u16string_view jolietName) {
     return findChild(parent, jolietName, nameKey(jolietName));
 }
 
+// Entries from no source (virtual files, imported items, folders made by
+// name) keep the plain duplicate rule: the existing entry is used.
+bool hasSource(const FileItem& item) {
+    return item.folder ? !item.folder->origin.empty() : !item.sourcePath.empty();
+}
+
+// The first name "stem (N).ext" (a folder: "name (N)"), N from 2, that no
+// child of `parent` has under case-insensitive comparison. The stem is cut
+// so the name stays within the length limit.
+std::u16string uniqueName(FolderNode& parent, std::u16string_view name, bool folder) {
+    std::u16string_view stem = name;
+    std::u16string_view extension;
+    const std::size_t dot = folder ? std::u16string_view::npos : name.rfind(u'.');
+    if (dot != std::u16string_view::npos && dot > 0) {
+        stem = name.substr(0, dot);
+        extension = name.substr(dot);
+    }
+    for (unsigned n = 2;; ++n) {
+        std::u16string suffix = platform::toUtf16(" (" + std::to_string(n) + ")");
+        std::size_t room = static_cast<std::size_t>(MaxNameLength);
+        room = room > suffix.size() + extension.size() ? room - suffix.size() - extension.size() : 1;
+        std::u16string_view cut = stem.substr(0, std::min(stem.size(), room));
+        if (cut.size() < stem.size() && !cut.empty() && cut.back() >= 0xD800 && cut.back() <= 0xDBFF) {
+            cut.remove_suffix(1);
+        }
+        std::u16string candidate = std::u16string(cut) + suffix + std::u16string(extension);
+        std::u16string joliet = candidate;
+        if (!folder && joliet.find(u'.') == std::u16string::npos) joliet += u'.';
+        if (!findChild(parent, joliet)) return candidate;
+    }
+}
+
+void addNotice(ImageProject& project, SourceNoticeKind kind, std::string_view source,
+               std::u16string discPath, std::string reason = {}) {
+    project.notices.push_back(SourceNotice{kind, std::string(source), std::move(discPath),
+                                           std::move(reason)});
+}
+
+// Gives `record` a unique name in `parent` and notes the rename.
+void renameEntry(ImageProject& project, FolderNode& parent, FindData& record, bool folder,
+                 std::string_view source) {
+    std::u16string_view own(record.fileName, platform::u16length(record.fileName));
+    std::u16string name = uniqueName(parent, own, folder);
+    platform::setFileName(record, name);
+    trace::write("Renamed %s to %s: the name is taken\n", std::string(source).c_str(),
+                 platform::toUtf8(name).c_str());
+    addNotice(project, SourceNoticeKind::Renamed, source, folderPath(&parent) + name);
+}
+
+void noteInvalidName(ImageProject& project, FolderNode& parent, const FindData& record,
+                     std::string_view source) {
+    std::u16string_view name(record.fileName, platform::u16length(record.fileName));
+    trace::write("Name is not valid UTF-8: %s\n", std::string(source).c_str());
+    addNotice(project, SourceNoticeKind::InvalidName, source, folderPath(&parent) + std::u16string(name));
+}
+
 // Adds the item of a folder and its node, or returns the folder that already
-// has that name.
-FolderNode* addFolderItem(ImageProject& project, FolderNode* parent, const FindData& record) {
-    FileItem* existing = findChild(*parent, jolietFormOf(record));
-    if (existing && existing->folder) return existing->folder;
+// has that name. `origin` is the source folder the new one stands for (empty
+// for a folder made by name): a taken name whose folder comes from another
+// source, or a file of that name, makes the new folder "name (2)".
+FolderNode* addFolderItem(ImageProject& project, FolderNode* parent, FindData record,
+                          std::string_view origin = {}) {
+    if (FileItem* existing = findChild(*parent, jolietFormOf(record))) {
+        bool otherSource = existing->folder && !origin.empty() &&
+                           !existing->folder->origin.empty() && existing->folder->origin != origin;
+        if (existing->folder && !otherSource) return existing->folder;
+        renameEntry(project, *parent, record, true, origin);
+    }
     if (project.folderCount() >= MaxFolders) {
         project.pendingError = ErrProjectFull;
         return nullptr;
@@ -93,13 +156,42 @@ FolderNode* addFolderItem(ImageProject& project, FolderNode* parent, const FindD
     FileItem* item = insertItem(project, parent, record, {}, 0, 1);
     if (!item) return nullptr;
     // A file of that name that was kept as it is cannot become a folder.
-    if (!(item->attributes & platform::AttrDirectory)) return nullptr;
+    if (!(item->attributes & platform::AttrDirectory) || item->folder) return nullptr;
     FolderNode* folder = newFolder(project);
     if (!folder) return nullptr;
     item->folder = folder;
     folder->parent = parent;
-    assignFolderNames(*folder, record);
+    folder->item = item;
+    folder->origin = std::string(origin);
+    assignFolderNames(*folder, record, project.longNameMode != 0);
     return folder;
+}
+
+// Inserts a file from a source path (its own bytes): a taken name whose
+// entry comes from another source, or is a folder, gives the new file a
+// unique name instead of dropping it; the same source again keeps the plain
+// duplicate rule. A name that is not valid UTF-8 is noted.
+FileItem* insertSourceFile(ImageProject& project, FolderNode* parent, FindData record,
+                           const std::string& source, bool nameInvalid, int wide) {
+    const std::u16string sourcePath = platform::toUtf16(source);
+    const bool rawNeeded = !platform::isValidUtf8(source);
+    FileItem* existing = findChild(*parent, jolietFormOf(record));
+    if (existing) {
+        bool same = existing->sourcePath == sourcePath &&
+                    existing->sourceBytes == (rawNeeded ? source : std::string());
+        bool rename = existing->folder != nullptr ||
+                      (project.replaceExisting == 0 && hasSource(*existing) && !same);
+        if (rename) {
+            renameEntry(project, *parent, record, false, source);
+            existing = nullptr;
+        }
+    }
+    FileItem* item = insertItem(project, parent, record, sourcePath, 0, wide);
+    // The plain duplicate rule kept the existing entry as it is.
+    if (!item || (existing && project.replaceExisting == 0)) return item;
+    item->sourceBytes = rawNeeded ? source : std::string();
+    if (nameInvalid) noteInvalidName(project, *parent, record, source);
+    return item;
 }
 
 FindData folderRecord(std::u16string_view name) {
@@ -116,26 +208,35 @@ FindData folderRecord(std::u16string_view name) {
     return record;
 }
 
-FolderNode* createFolderIn(ImageProject& project, FolderNode* parent, std::u16string_view name) {
-    return addFolderItem(project, parent, folderRecord(name));
+FolderNode* createFolderIn(ImageProject& project, FolderNode* parent, std::u16string_view name,
+                           std::string_view origin = {}) {
+    return addFolderItem(project, parent, folderRecord(name), origin);
 }
 
 // The folders that keep-path creates for a source folder: every component of
 // the path after its leading "/", or of a relative path as given; "." and
-// ".." carry no name and are left out.
-FolderNode* keepPathTarget(ImageProject& project, FolderNode* target, std::u16string_view source) {
-    for (std::u16string_view part : splitTreePath(source)) {
-        if (part == u"." || part == u"..") continue;
-        target = createFolderIn(project, target, part);
+// ".." carry no name and are left out. Each stands for the source path up
+// to its component, so two source folders whose names differ only in case
+// stay apart.
+FolderNode* keepPathTarget(ImageProject& project, FolderNode* target, const std::string& source) {
+    std::size_t pos = 0;
+    while (pos < source.size()) {
+        while (pos < source.size() && source[pos] == '/') ++pos;
+        std::size_t end = source.find('/', pos);
+        if (end == std::string::npos) end = source.size();
+        std::string_view part(source.data() + pos, end - pos);
+        pos = end;
+        if (part.empty() || part == "." || part == "..") continue;
+        target = createFolderIn(project, target, platform::toUtf16(part), source.substr(0, end));
         if (!target) return nullptr;
     }
     return target;
 }
 
-std::string joinSource(const std::string& folder, const char16_t* name) {
+std::string joinSource(const std::string& folder, const std::string& name) {
     std::string path = folder;
     if (path.empty() || path.back() != '/') path += '/';
-    path += platform::toUtf8(name);
+    path += name;
     return path;
 }
 
@@ -144,29 +245,32 @@ FolderNode* walkFolder(ImageProject& project, FolderNode* target, std::string so
                        std::vector<platform::FileIdentity>& walkPath) {
     if (source.size() > 1 && source.back() == '/') source.pop_back();
     if (keepPath) {
-        target = keepPathTarget(project, target, platform::toUtf16(source));
+        target = keepPathTarget(project, target, source);
         if (!target) return nullptr;
     }
     if (auto identity = platform::fileIdentity(source)) walkPath.push_back(*identity);
 
     // One listing serves both passes: subfolders are always walked with
     // "*.*", the mask picks the files.
-    auto entries = platform::listFolder(source, u"*.*");
+    auto entries = platform::listFolderEntries(source, u"*.*");
     if (!entries) {
         trace::write("Cannot read folder %s\n", source.c_str());
         entries.emplace();
     }
     FolderNode* result = target;
     if (recursive) {
-        for (const FindData& entry : *entries) {
-            if (!(entry.attributes & platform::AttrDirectory)) continue;
-            std::string child = joinSource(source, entry.fileName);
+        for (const platform::FolderEntry& entry : *entries) {
+            if (!(entry.record.attributes & platform::AttrDirectory)) continue;
+            std::string child = joinSource(source, entry.name);
             auto identity = platform::fileIdentity(child);
             if (identity && std::find(walkPath.begin(), walkPath.end(), *identity) != walkPath.end()) {
                 trace::write("Skipping folder link cycle %s\n", child.c_str());
                 continue;
             }
-            FolderNode* folder = addFolderItem(project, target, entry);
+            FolderNode* folder = addFolderItem(project, target, entry.record, child);
+            if (folder && !platform::isValidUtf8(entry.name)) {
+                noteInvalidName(project, *target, entry.record, child);
+            }
             if (!folder ||
                 !walkFolder(project, folder, child, mask, recursive, 0, wide, walkPath)) {
                 result = nullptr;
@@ -174,12 +278,20 @@ FolderNode* walkFolder(ImageProject& project, FolderNode* target, std::string so
             }
         }
     }
-    for (const FindData& entry : result ? *entries : std::vector<FindData>{}) {
-        if (entry.attributes & platform::AttrDirectory) continue;
-        std::u16string_view name(entry.fileName, platform::u16length(entry.fileName));
+    for (const platform::FolderEntry& entry : result ? *entries : std::vector<platform::FolderEntry>{}) {
+        if (entry.record.attributes & platform::AttrDirectory) continue;
+        std::u16string_view name(entry.record.fileName, platform::u16length(entry.record.fileName));
         if (!platform::matchesMask(name, mask)) continue;
-        std::u16string path = platform::toUtf16(joinSource(source, entry.fileName));
-        if (!insertItem(project, target, entry, path, 0, wide)) {
+        std::string path = joinSource(source, entry.name);
+        if (entry.special) {
+            // A FIFO or device has no bytes to put on a disc (reading one
+            // could block for ever): it is left out, and said so.
+            trace::write("Skipping %s %s\n", entry.special, path.c_str());
+            addNotice(project, SourceNoticeKind::SpecialFile, path, {}, entry.special);
+            continue;
+        }
+        if (!insertSourceFile(project, target, entry.record, path, !platform::isValidUtf8(entry.name),
+                              wide)) {
             if (project.pendingError != ErrProjectFull) project.pendingError = ErrInvalidName;
             result = nullptr;
             break;
@@ -200,6 +312,10 @@ std::unique_ptr<ImageProject> createProject() {
 
 int resetProject(ImageProject& project, int longNames, int /*reserved*/) {
     project.gmtOffset = platform::gmtOffsetQuarterHours();
+    const platform::LocalTime now = platform::fileTimeToLocalTime(platform::currentFileTime());
+    project.rootDate = now.time;
+    project.rootUtcOffsetMinutes = now.utcOffsetMinutes;
+    project.notices.clear();
     project.roundTo32 = 1;
     project.root = nullptr;
     project.pathTableOrder.clear();
@@ -267,9 +383,12 @@ FileItem* insertItem(ImageProject& project, FolderNode* parent, const FindData& 
         appendChild(*parent, item, key);
     }
     assignItemNames(*item, record, project.longNameMode != 0);
-    item->date = platform::fileTimeToLocal(record.lastWriteTime);
+    const platform::LocalTime date = platform::fileTimeToLocalTime(record.lastWriteTime);
+    item->date = date.time;
+    item->utcOffsetMinutes = date.utcOffsetMinutes;
     item->size = (static_cast<std::uint64_t>(record.sizeHigh) << 32) | record.sizeLow;
     item->sourcePath = std::u16string(sourcePath);
+    item->sourceBytes.clear();
     item->wideSource = wide;
     item->dataBlock = fixedBlock;
     item->fixedBlock = fixedBlock != 0 ? 1 : 0;
@@ -278,24 +397,51 @@ FileItem* insertItem(ImageProject& project, FolderNode* parent, const FindData& 
     return item;
 }
 
-FileItem* addFileAs(ImageProject& project, std::u16string_view treePath,
-                    std::u16string_view sourcePath, std::u16string_view longName,
-                    std::u16string_view shortName, int wide) {
-    auto record = platform::findPath(platform::toUtf8(sourcePath));
+FileItem* addFileAsBytes(ImageProject& project, std::u16string_view treePath,
+                         const std::string& sourcePath, std::u16string_view longName,
+                         std::u16string_view shortName, int wide) {
+    if (const char* special = platform::specialFileKind(sourcePath)) {
+        trace::write("Skipping %s %s\n", special, sourcePath.c_str());
+        addNotice(project, SourceNoticeKind::SpecialFile, sourcePath, {}, special);
+        return nullptr;
+    }
+    auto record = platform::findPath(sourcePath);
     // A folder cannot stand as a file: its bytes could never be read.
     if (!record || (record->attributes & platform::AttrDirectory)) return nullptr;
     FolderNode* folder = findFolder(project, dropOneTrailingSeparator(treePath));
     if (!folder) return nullptr;
+    bool nameInvalid = false;
     if (!longName.empty()) {
         platform::setFileName(*record, longName);
         platform::setAlternateName(*record, shortName);
+    } else {
+        std::string_view trimmed = sourcePath;
+        while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.remove_suffix(1);
+        std::size_t slash = trimmed.rfind('/');
+        nameInvalid = !platform::isValidUtf8(slash == std::string_view::npos ? trimmed
+                                                                            : trimmed.substr(slash + 1));
     }
-    return insertItem(project, folder, *record, sourcePath, 0, wide);
+    return insertSourceFile(project, folder, *record, sourcePath, nameInvalid, wide);
+}
+
+FileItem* addFileAs(ImageProject& project, std::u16string_view treePath,
+                    std::u16string_view sourcePath, std::u16string_view longName,
+                    std::u16string_view shortName, int wide) {
+    return addFileAsBytes(project, treePath, platform::toUtf8(sourcePath), longName, shortName, wide);
 }
 
 FileItem* addFile(ImageProject& project, std::u16string_view treePath,
                   std::u16string_view sourcePath, int wide) {
     return addFileAs(project, treePath, sourcePath, {}, {}, wide);
+}
+
+FileItem* addFileBytes(ImageProject& project, std::u16string_view treePath,
+                       std::string_view sourcePath, int wide) {
+    return addFileAsBytes(project, treePath, std::string(sourcePath), {}, {}, wide);
+}
+
+std::string sourceOpenPath(const FileItem& item) {
+    return item.sourceBytes.empty() ? platform::toUtf8(item.sourcePath) : item.sourceBytes;
 }
 
 FileItem* addVirtualFile(ImageProject& project, std::u16string_view treePath,
@@ -316,14 +462,21 @@ FolderNode* createFolder(ImageProject& project, std::u16string_view parentTreePa
     return createFolderIn(project, parent, name);
 }
 
-FolderNode* addDirectory(ImageProject& project, std::u16string_view treePath,
-                         std::u16string_view sourceFolder, std::u16string_view mask,
-                         int recursive, int keepPath, int wide) {
+FolderNode* addDirectoryBytes(ImageProject& project, std::u16string_view treePath,
+                              std::string_view sourceFolder, std::u16string_view mask,
+                              int recursive, int keepPath, int wide) {
     FolderNode* target = findFolder(project, treePath);
     if (!target) return nullptr;
     std::vector<platform::FileIdentity> walkPath;
-    return walkFolder(project, target, platform::toUtf8(sourceFolder), mask, recursive, keepPath,
-                      wide, walkPath);
+    return walkFolder(project, target, std::string(sourceFolder), mask, recursive, keepPath, wide,
+                      walkPath);
+}
+
+FolderNode* addDirectory(ImageProject& project, std::u16string_view treePath,
+                         std::u16string_view sourceFolder, std::u16string_view mask,
+                         int recursive, int keepPath, int wide) {
+    return addDirectoryBytes(project, treePath, platform::toUtf8(sourceFolder), mask, recursive,
+                             keepPath, wide);
 }
 
 int setVolumeLabelW(ImageProject& project, const char16_t* label) {

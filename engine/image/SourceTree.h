@@ -44,6 +44,19 @@ FolderNode* addDirectory(ImageProject& project, std::u16string_view treePath,
                          std::u16string_view sourceFolder, std::u16string_view mask,
                          int recursive, int keepPath, int wide);
 
+// The same with the source path as its own bytes, which need not be valid
+// UTF-8 (a UTF-16 path cannot carry such bytes). The 8-bit operations of the
+// engine should use these.
+FileItem* addFileBytes(ImageProject& project, std::u16string_view treePath,
+                       std::string_view sourcePath, int wide);
+FolderNode* addDirectoryBytes(ImageProject& project, std::u16string_view treePath,
+                              std::string_view sourceFolder, std::u16string_view mask,
+                              int recursive, int keepPath, int wide);
+
+// The path to open an item's source file with: its own bytes when they are
+// not UTF-8, else sourcePath in UTF-8.
+std::string sourceOpenPath(const FileItem& item);
+
 // Labels: both forms are stored, each cut to 32 units (bytes) at a character
 // boundary. The result is the length of the converted label.
 int setVolumeLabelW(ImageProject& project, const char16_t* label);

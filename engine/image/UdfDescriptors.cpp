@@ -54,8 +54,10 @@ void writeDescriptorTag(std::uint8_t* descriptor, std::uint16_t tagId, std::uint
     descriptor[4] = tagChecksum(descriptor);
 }
 
-void writeTimestamp(std::uint8_t* at, const platform::SystemTime& time) {
-    putLe16(at + 0, 0x1000);
+void writeTimestamp(std::uint8_t* at, const platform::SystemTime& time,
+                    std::int16_t utcOffsetMinutes) {
+    const auto zone = static_cast<std::uint16_t>(static_cast<std::uint16_t>(utcOffsetMinutes) & 0x0FFF);
+    putLe16(at + 0, static_cast<std::uint16_t>(0x1000 | zone));
     putLe16(at + 2, time.year);
     at[4] = static_cast<std::uint8_t>(time.month);
     at[5] = static_cast<std::uint8_t>(time.day);

@@ -48,9 +48,11 @@ void writeDescriptorTag(std::uint8_t* descriptor, std::uint16_t tagId, std::uint
 // Sum modulo 256 of bytes 0-3 and 5-15 of a tag.
 std::uint8_t tagChecksum(const std::uint8_t* tag);
 
-// 12 bytes: type 1 with offset 0 (1000h), year, month, day, hour, minute,
-// second, and three sub-second bytes of 0.
-void writeTimestamp(std::uint8_t* at, const platform::SystemTime& time);
+// 12 bytes: type 1 (local time) with the time's offset from UTC in minutes
+// as a 12-bit two's complement number (1000h for UTC), year, month, day,
+// hour, minute, second, and three sub-second bytes of 0.
+void writeTimestamp(std::uint8_t* at, const platform::SystemTime& time,
+                    std::int16_t utcOffsetMinutes = 0);
 
 // 64 bytes: CS0, "OSTA Compressed Unicode".
 void writeCharSpec(std::uint8_t* at);

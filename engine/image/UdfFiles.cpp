@@ -68,6 +68,9 @@ void writeShortAd(std::uint8_t* at, std::uint32_t length, std::uint32_t block) {
 std::u16string_view udfIdentifierName(const FileItem& child) {
     std::u16string_view name = child.folder ? std::u16string_view(child.folder->longName)
                                             : std::u16string_view(child.jolietName);
+    // UDF names are the source names as they are: without the dot that the
+    // Joliet name of a file without an extension carries.
+    if (!child.folder && child.jolietDotAdded && !name.empty()) name.remove_suffix(1);
     return name.substr(0, std::min(name.size(), MaxIdentifierUnits));
 }
 
@@ -127,8 +130,14 @@ std::uint32_t planUdfArea(ImageProject& project, std::uint32_t start) {
 void writeFolderFileEntry(const ImageProject& project, const FolderNode& folder,
                           std::uint64_t uniqueId, std::uint8_t* out) {
     std::memset(out, 0, BlockBytes);
-    writeFileEntryHead(out, 4, folder.udf.linkCount, folder.udf.idBytes, project.udf.timestamp,
-                       uniqueId);
+    // The folder's own date, as its ISO 9660 and Joliet records carry it.
+    std::uint8_t timestamp[12];
+    if (folder.item) {
+        writeTimestamp(timestamp, folder.item->date, folder.item->utcOffsetMinutes);
+    } else {
+        writeTimestamp(timestamp, project.rootDate, project.rootUtcOffsetMinutes);
+    }
+    writeFileEntryHead(out, 4, folder.udf.linkCount, folder.udf.idBytes, timestamp, uniqueId);
     writeShortAd(out + 176, static_cast<std::uint32_t>(folder.udf.idBytes),
                  logical(project, folder.udf.idBlock));
     writeDescriptorTag(out, TagFileEntry, logical(project, folder.udf.entryBlock),
@@ -139,7 +148,7 @@ void writeFileFileEntry(const ImageProject& project, const FileItem& file,
                         std::uint64_t uniqueId, std::uint8_t* out) {
     std::memset(out, 0, BlockBytes);
     std::uint8_t timestamp[12];
-    writeTimestamp(timestamp, file.date);
+    writeTimestamp(timestamp, file.date, file.utcOffsetMinutes);
     writeFileEntryHead(out, 5, 1, file.size, timestamp, uniqueId);
     if (file.size > 0) {
         std::uint32_t first = file.fixedBlock

@@ -19,7 +19,8 @@
 namespace velk::image {
 
 // The name a child carries in its folder's identifier stream: a folder's
-// long name, a file's Joliet name.
+// long name, a file's Joliet name without the "." added for a name without
+// an extension (UDF keeps the source name as it is).
 std::u16string_view udfIdentifierName(const FileItem& child);
 // Bytes of one file identifier descriptor: 38 + L_FI, rounded up to a
 // multiple of 4; L_FI is 0 for the parent entry, else 1 + 2 * units.

@@ -58,6 +58,9 @@ struct UdfPlan {
     std::uint32_t fileCount = 0;
     std::uint64_t nextUniqueId = 16;
     std::uint8_t timestamp[12] = {};
+    // Volume set identifier: sixteen hex digits, the planning time (UTC
+    // seconds) and a random value, so that every volume gets its own.
+    char volumeSetId[17] = {};
     std::uint8_t label[31] = {};
     std::uint8_t labelBytes = 0;
     std::uint32_t sessionStart = 0;

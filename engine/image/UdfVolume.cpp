@@ -1,6 +1,9 @@
 #include "engine/image/UdfVolume.h"
 
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <random>
 
 #include "engine/image/Endian.h"
 #include "engine/image/Layout.h"
@@ -40,11 +43,21 @@ void writeExtent(std::uint8_t* at, std::uint32_t length, std::uint32_t location)
     putLe32(at + 4, location);
 }
 
+// The first eight characters a hexadecimal time stamp, as UDF asks, the
+// next eight random, so that two volumes planned in the same second differ.
+void makeVolumeSetId(UdfPlan& udf) {
+    const auto seconds = static_cast<std::uint32_t>(std::time(nullptr));
+    std::random_device random;
+    const std::uint32_t salt = random();
+    std::snprintf(udf.volumeSetId, sizeof udf.volumeSetId, "%08X%08X", seconds, salt);
+}
+
 }  // namespace
 
 void fixUdfLocations(ImageProject& project, std::uint32_t vrsStart) {
     UdfPlan& udf = project.udf;
     writeTimestamp(udf.timestamp, platform::currentUtcTime());
+    makeVolumeSetId(udf);
     udf.vrsStart = vrsStart;
     udf.mainVds = UdfMainVdsBlock;
     udf.reserveVds = UdfReserveVdsBlock;
@@ -96,7 +109,8 @@ void writeAnchor(const ImageProject& project, std::uint32_t block, std::uint8_t*
 
 void writeUdfPrimaryVolumeDescriptor(const ImageProject& project, std::uint32_t location,
                                      std::uint8_t* out) {
-    static constexpr std::uint8_t VolumeSetId[9] = {8, '0', 'C', 'F', 'E', '9', '0', 'C', 'B'};
+    std::uint8_t volumeSetId[17] = {8};  // compression 8: one byte per character
+    std::memcpy(volumeSetId + 1, project.udf.volumeSetId, 16);
     std::memset(out, 0, BlockBytes);
     putLe32(out + 16, 1);  // volume descriptor sequence number
     putLe32(out + 20, 0);  // primary volume descriptor number
@@ -107,7 +121,7 @@ void writeUdfPrimaryVolumeDescriptor(const ImageProject& project, std::uint32_t 
     putLe16(out + 62, 3);  // maximum interchange level
     putLe32(out + 64, 1);  // character set list
     putLe32(out + 68, 1);  // maximum character set list
-    writeDString(out + 72, 128, VolumeSetId, sizeof VolumeSetId);
+    writeDString(out + 72, 128, volumeSetId, sizeof volumeSetId);
     writeCharSpec(out + 200);  // descriptor character set
     writeCharSpec(out + 264);  // explanatory character set
     // 328 volume abstract, 336 copyright notice, 344 application: zero

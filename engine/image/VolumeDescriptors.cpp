@@ -44,12 +44,18 @@ void writeVolumeDescriptor(const ImageProject& project, VolumeDescriptorKind kin
     std::memset(out, 0, BlockBytes);
     out[0] = kind == VolumeDescriptorKind::Primary ? 1 : 2;
     std::memcpy(out + 1, "CD001", 5);
-    out[6] = 1;  // descriptor version
+    // An enhanced (ISO 9660:1999) descriptor, the long-name one, is version 2.
+    out[6] = kind == VolumeDescriptorKind::LongName ? 2 : 1;  // descriptor version
     out[7] = 0;
     putText(out + 8, 32);  // system identifier
     if (joliet) {
         std::u16string_view label(project.volumeLabelW, platform::u16length(project.volumeLabelW));
-        putUcs2Padded(out + 40, 32, label.substr(0, std::min<std::size_t>(label.size(), 16)));
+        if (label.size() > 16) {
+            label = label.substr(0, 16);
+            // Never keep half of a surrogate pair.
+            if (label.back() >= 0xD800 && label.back() <= 0xDBFF) label.remove_suffix(1);
+        }
+        putUcs2Padded(out + 40, 32, label);
     } else {
         std::string label(project.volumeLabel);
         platform::upperAsciiInPlace(label);
@@ -57,7 +63,10 @@ void writeVolumeDescriptor(const ImageProject& project, VolumeDescriptorKind kin
     }
     // 72 unused: zero
     putBoth32(out + 80, plan.imageBlocks + plan.startLba);  // volume space size
-    std::memcpy(out + 88, joliet ? project.jolietEscape : project.secondEscape, 3);
+    // 88 escape sequences: only Joliet has one. The primary descriptor keeps
+    // these bytes zero and an enhanced descriptor has none; an escape
+    // sequence there makes readers take the 8-bit names for UCS-2.
+    if (joliet) std::memcpy(out + 88, project.jolietEscape, 3);
     putBoth16(out + 120, 1);  // volume set size
     putBoth16(out + 124, 1);  // volume sequence number
     putBoth16(out + 128, static_cast<std::uint16_t>(BlockBytes));
@@ -74,6 +83,7 @@ void writeVolumeDescriptor(const ImageProject& project, VolumeDescriptorKind kin
     root.flags = RecordDirectory;
     root.identifier = &RootIdentifier;
     root.identifierLength = 1;
+    folderRecordDate(project, *project.root, root);
     writeDirectoryRecord(out + 156, root);
 
     putText(out + 190, 128);  // volume set identifier

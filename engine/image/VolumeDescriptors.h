@@ -1,6 +1,7 @@
 // ECMA-119 volume descriptors (8.4, 8.5, 8.3): the primary descriptor, the
-// supplementary descriptor of the long-name mode (file structure version 2,
-// 8-bit names), the Joliet supplementary descriptor (UCS-2 level 3 escape
+// enhanced volume descriptor of the long-name mode (ISO 9660:1999: type 2,
+// descriptor and file structure version 2, 8-bit names, no escape
+// sequences), the Joliet supplementary descriptor (UCS-2 level 3 escape
 // sequence, UCS-2 big-endian texts) and the set terminator. Numbers are
 // both-byte order except the path-table locations (type L little-endian,
 // type M big-endian). Every block address is the planned block + startLba.
@@ -16,7 +17,7 @@ namespace velk::image {
 
 enum class VolumeDescriptorKind {
     Primary,   // type 1, 8-bit texts
-    LongName,  // type 2, file structure version 2, 8-bit texts
+    LongName,  // type 2, descriptor and file structure version 2, 8-bit texts
     Joliet,    // type 2, UCS-2 texts
 };
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
+#include <string>
 #include <vector>
 
 #include "engine/image/DirectoryRecords.h"
@@ -16,6 +18,7 @@
 #include "engine/image/UdfDescriptors.h"
 #include "engine/image/UdfFiles.h"
 #include "image/ImageTestSupport.h"
+#include "platform/Text.h"
 
 namespace velk::testing {
 namespace {
@@ -40,6 +43,18 @@ std::vector<std::uint8_t> udfArea(ImageProject& project, std::vector<std::uint32
     std::uint8_t extra[BlockBytes];
     EXPECT_EQ(produceUdfBlocks(project, extra, 1), 0);
     return area;
+}
+
+// `text` followed by spaces up to `length` (built in place: GCC 12 at -O3
+// warns falsely about the overlap of "literal" + std::string).
+std::string spacePadded(const char* text, std::size_t length) {
+    std::string padded(text);
+    padded.resize(length, ' ');
+    return padded;
+}
+
+std::string bytesAt(const std::uint8_t* at, std::size_t length) {
+    return std::string(reinterpret_cast<const char*>(at), length);
 }
 
 void expectValidTag(const std::uint8_t* descriptor, std::uint16_t id, std::uint32_t location) {
@@ -108,7 +123,7 @@ TEST(ImageStructures, SmallHeaderWithoutUdf) {
     const std::uint8_t* p = block(*project, 16);
     EXPECT_EQ(p[0], 1);
     EXPECT_EQ(std::memcmp(p + 1, "CD001", 5), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 40), 32), "BACKUP 2009" + std::string(21, ' '));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 40), 32), spacePadded("BACKUP 2009", 32));
     EXPECT_EQ(readBoth32(p + 80), 160u);
     EXPECT_EQ(readBoth16(p + 128), 2048u);
     EXPECT_EQ(readBoth32(p + 132), 10u);
@@ -118,13 +133,14 @@ TEST(ImageStructures, SmallHeaderWithoutUdf) {
     EXPECT_EQ(readBoth32(p + 158), 23u);
     EXPECT_EQ(readBoth32(p + 166), 2048u);
     EXPECT_EQ(p[181], 0x02);
-    EXPECT_EQ(std::memcmp(p + 88, "\x25\x2F\x40", 3), 0);
+    EXPECT_EQ(p[6], 1);
+    EXPECT_EQ(bytesAt(p + 88, 32), std::string(32, '\0'));  // no escape sequence
     EXPECT_EQ(p[881], 1);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 1024), 8), std::string(8, ' '));
 
     const std::uint8_t* j = block(*project, 17);
     EXPECT_EQ(j[0], 2);
-    EXPECT_EQ(std::memcmp(j + 88, "\x25\x2F\x45", 3), 0);
+    EXPECT_EQ(bytesAt(j + 88, 32), std::string("\x25\x2F\x45") + std::string(29, '\0'));
     const char16_t label[] = u"backup 2009";
     for (int i = 0; i < 11; ++i) EXPECT_EQ(getBe16(j + 40 + 2 * i), label[i]);
     for (int i = 62; i < 72; ++i) EXPECT_EQ(j[i], 0);
@@ -160,7 +176,6 @@ TEST(ImageStructures, DirectoryRecordsOfChildren) {
     project->udfOn = 0;
     FileItem* twelve = addVirtual(*project, u"\\", u"ABCDEFGH.TXT", 5, platform::AttrHidden);
     FileItem* eleven = addVirtual(*project, u"\\", u"ABCDEFG.TXT", 0);
-    FileItem* big = addVirtual(*project, u"\\", u"big.bin", (5ull << 32) + 123);
     FolderNode* hidden = createFolder(*project, u"\\", u"Work");
     project->itemTable.back()->attributes |= platform::AttrHidden;
     PrepareImage(*project);
@@ -172,20 +187,172 @@ TEST(ImageStructures, DirectoryRecordsOfChildren) {
     EXPECT_EQ(out[25], 0x01);
     EXPECT_EQ(readBoth32(out + 2), project->plan.dataStart + 1000 + twelve->dataBlock);
     EXPECT_EQ(out[18], 109);  // 2009 - 1900
-    EXPECT_EQ(static_cast<std::int8_t>(out[24]), project->gmtOffset);
+    EXPECT_EQ(static_cast<std::int8_t>(out[24]), twelve->utcOffsetMinutes / 15);
     r = childDirectoryRecord(*project, *eleven, DirectoryTree::Iso, id);
     EXPECT_EQ(writeDirectoryRecord(out, r), 44u);
     EXPECT_EQ(readBoth32(out + 2), 0u);  // empty file: block 0
     r = childDirectoryRecord(*project, *eleven, DirectoryTree::Joliet, id);
     EXPECT_EQ(writeDirectoryRecord(out, r), 34u + 2 * 11);
     EXPECT_EQ(out[32], 22);
-    r = childDirectoryRecord(*project, *big, DirectoryTree::Iso, id);
-    writeDirectoryRecord(out, r);
-    EXPECT_EQ(readBoth32(out + 10), 123u);  // size modulo 2^32
     r = childDirectoryRecord(*project, *project->itemTable.back(), DirectoryTree::Iso, id);
     writeDirectoryRecord(out, r);
     EXPECT_EQ(out[25], 0x03);
     EXPECT_EQ(readBoth32(out + 2), project->plan.isoDirStart + 1000 + hidden->isoBlock);
+}
+
+// The records of one directory extent after "." and "..", as a reader walks
+// them (a zero length byte ends the block).
+std::vector<const std::uint8_t*> childRecords(const ImageProject& project, std::uint32_t extent,
+                                              std::uint32_t bytes) {
+    std::vector<const std::uint8_t*> records;
+    for (std::uint32_t offset = 0; offset < bytes;) {
+        const std::uint8_t* r = block(project, extent) + offset;
+        if (r[0] == 0) {
+            offset = (offset / BlockBytes + 1) * BlockBytes;
+            continue;
+        }
+        records.push_back(r);
+        offset += r[0];
+    }
+    records.erase(records.begin(), records.begin() + 2);
+    return records;
+}
+
+// A file over 4 GiB - 1 is recorded as sections of at most 4 GiB - 2 KiB,
+// every one but the last flagged, the extents one after another; in both
+// trees, and planning counts every record.
+TEST(ImageStructures, FilesOf4GiBAndMoreAreMultiExtent) {
+    struct Case {
+        std::uint64_t size;
+        std::uint32_t records;
+    } cases[] = {
+        {0xFFFFFFFFull, 1},
+        {0x100000000ull, 2},
+        {(5ull << 30) + 123, 2},
+        {3 * MaxSectionBytes + 1, 4},
+    };
+    for (const Case& c : cases) {
+        auto project = newProject();
+        project->udfOn = 0;
+        // Enough records before it that the sections cross a block boundary.
+        for (int i = 0; i < 40; ++i) {
+            addVirtual(*project, u"\\", u"filler number " + platform::toUtf16(std::to_string(100 + i)) + u".txt", 1);
+        }
+        FileItem* big = addVirtual(*project, u"\\", u"big.bin", c.size);
+        FileItem* after = addVirtual(*project, u"\\", u"after.bin", 1);
+        PrepareImage(*project);
+        ASSERT_EQ(GenerateHeader(*project, 0, 0), 1);
+        EXPECT_EQ(directoryRecordCount(*big), c.records);
+        EXPECT_EQ(after->dataBlock, big->dataBlock + blocksFor(c.size));
+        for (DirectoryTree tree : {DirectoryTree::Iso, DirectoryTree::Joliet}) {
+            const FolderNode& root = *project->root;
+            auto records = childRecords(*project, folderExtent(*project, root, tree), folderBytes(root, tree));
+            ASSERT_EQ(records.size(), 40 + c.records + 1) << c.size;
+            std::uint64_t total = 0;
+            for (std::uint32_t i = 0; i < c.records; ++i) {
+                const std::uint8_t* r = records[40 + i];
+                const bool last = i + 1 == c.records;
+                EXPECT_EQ(r[25], last ? 0x00 : 0x80) << c.size << " section " << i;
+                EXPECT_EQ(readBoth32(r + 2), project->plan.dataStart + big->dataBlock + i * MaxSectionBlocks);
+                if (!last) {
+                    EXPECT_EQ(readBoth32(r + 10), MaxSectionBytes);
+                }
+                total += *readBoth32(r + 10);
+                EXPECT_EQ(r[32], records[40][32]);  // every section carries the name
+            }
+            EXPECT_EQ(total, c.size);
+            EXPECT_EQ(readBoth32(records.back() + 2), project->plan.dataStart + after->dataBlock);
+        }
+    }
+}
+
+// Record dates carry the offset in force at the item's own date; UDF
+// timestamps carry their real zone. "." and ".." are dated like the folder.
+TEST(ImageStructures, DatesCarryTheOffsetOfTheirOwnDate) {
+    ScopedTimeZone berlin("Europe/Berlin");
+    auto project = newProject();
+    FolderNode* folder = createFolder(*project, u"\\", u"dir");
+    FileItem* winter = addVirtual(*project, u"\\dir", u"winter.txt", 1, 0, WinterFileTime);
+    FileItem* summer = addVirtual(*project, u"\\dir", u"summer.txt", 1, 0, SummerFileTime);
+    PrepareImage(*project);
+    ASSERT_EQ(GenerateHeader(*project, 0, 0), 1);
+    auto area = udfArea(*project, {255});
+    struct Case {
+        const FileItem* item;
+        std::uint8_t hour;
+        std::int8_t quarters;
+        std::uint16_t udfZone;
+    } cases[] = {{winter, 13, 4, 0x1000 | 60}, {summer, 14, 8, 0x1000 | 120}};
+    for (DirectoryTree tree : {DirectoryTree::Iso, DirectoryTree::Joliet}) {
+        auto records = childRecords(*project, folderExtent(*project, *folder, tree), folderBytes(*folder, tree));
+        ASSERT_EQ(records.size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            const std::uint8_t* date = records[i] + 18;
+            EXPECT_EQ(date[0], 109);
+            EXPECT_EQ(date[3], cases[i].hour);
+            EXPECT_EQ(static_cast<std::int8_t>(date[6]), cases[i].quarters);
+        }
+        // "." is the folder's date, ".." the root's.
+        const std::uint8_t* dot = block(*project, folderExtent(*project, *folder, tree));
+        const std::uint8_t* folderRecord =
+            childRecords(*project, folderExtent(*project, *project->root, tree), folderBytes(*project->root, tree))[0];
+        EXPECT_EQ(bytesAt(dot + 18, 7), bytesAt(folderRecord + 18, 7));
+        EXPECT_EQ(dot[34 + 18], project->rootDate.year - 1900);
+        EXPECT_EQ(static_cast<std::int8_t>(dot[34 + 24]), project->rootUtcOffsetMinutes / 15);
+    }
+    EXPECT_EQ(block(*project, 16)[156 + 18], project->rootDate.year - 1900);
+    for (const Case& c : cases) {
+        const std::uint8_t* entry = area.data() + std::size_t{c.item->udfEntryBlock - project->udf.areaStart} * BlockBytes;
+        for (int at : {72, 84, 96}) {
+            EXPECT_EQ(getLe16(entry + at), c.udfZone);
+            EXPECT_EQ(entry[at + 6], c.hour);
+        }
+    }
+    const std::uint8_t* folderEntry = area.data() + std::size_t{folder->udf.entryBlock - project->udf.areaStart} * BlockBytes;
+    EXPECT_EQ(getLe16(folderEntry + 84), 0x1000 | (static_cast<std::uint16_t>(folder->item->utcOffsetMinutes) & 0xFFF));
+    EXPECT_EQ(getLe16(folderEntry + 86), folder->item->date.year);
+}
+
+// The long-name descriptor is an enhanced descriptor: version 2, no escape
+// sequence (with one, readers decode its 8-bit names as UCS-2); its path
+// tables name folders as its directory records do.
+TEST(ImageStructures, LongNameDescriptorAndPathTables) {
+    auto project = newProject();
+    resetProject(*project, 1, 0);
+    project->udfOn = 0;
+    createFolder(*project, u"\\", u"Photographs 2008");
+    PrepareImage(*project);
+    ASSERT_EQ(GenerateHeader(*project, 0, 0), 1);
+    const std::uint8_t* x = block(*project, 17);
+    EXPECT_EQ(x[0], 2);
+    EXPECT_EQ(x[6], 2);
+    EXPECT_EQ(x[881], 2);
+    EXPECT_EQ(bytesAt(x + 88, 32), std::string(32, '\0'));
+    EXPECT_EQ(bytesAt(block(*project, 16) + 88, 32), std::string(32, '\0'));
+    EXPECT_EQ(block(*project, 18)[88 + 2], 0x45);  // Joliet keeps its own
+    const std::uint8_t* table = block(*project, project->plan.isoPathTableL) + 10;
+    EXPECT_EQ(bytesAt(table + 8, table[0]), "PHOTOGRAPHS 2008");
+    const std::uint8_t* record =
+        childRecords(*project, folderExtent(*project, *project->root, DirectoryTree::Iso), 2048)[0];
+    EXPECT_EQ(bytesAt(record + 33, record[32]), "PHOTOGRAPHS 2008");
+    EXPECT_EQ(project->plan.isoPathTableBytes, 10u + 8 + 16);
+}
+
+TEST(ImageStructures, VolumeSetIdentifierIsUniquePerVolume) {
+    auto first = newProject();
+    auto second = newProject();
+    const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+    PrepareImage(*first);
+    PrepareImage(*second);
+    ASSERT_EQ(GenerateHeader(*first, 0, 0), 1);
+    ASSERT_EQ(GenerateHeader(*second, 0, 0), 1);
+    const std::string a = bytesAt(block(*first, 32) + 73, 16);
+    const std::string b = bytesAt(block(*second, 32) + 73, 16);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.find_first_not_of("0123456789ABCDEF"), std::string::npos) << a;
+    // The first eight characters: the time, in hexadecimal.
+    const auto stamp = static_cast<std::uint32_t>(std::stoul(a.substr(0, 8), nullptr, 16));
+    EXPECT_LE(stamp - now, 5u);
 }
 
 TEST(ImageStructures, PathTableRecordPadding) {
@@ -309,8 +476,7 @@ TEST(ImageStructures, UdfLabelInEveryStructure) {
     const std::uint8_t* pvd = block(*project, 32);
     EXPECT_EQ(pvd[24 + 31], 31);
     EXPECT_EQ(pvd[72], 8);
-    EXPECT_EQ(std::memcmp(pvd + 73, "0CFE90CB", 8), 0);
-    EXPECT_EQ(pvd[72 + 127], 9);
+    EXPECT_EQ(pvd[72 + 127], 17);
     EXPECT_EQ(block(*project, 257)[304 + 31], 31);
     EXPECT_EQ(block(*project, 36)[116 + 127], 31);
 }
@@ -374,9 +540,9 @@ TEST(ImageStructures, UdfExtentsOfAThreeGigabyteFile) {
     EXPECT_EQ(getLe64(entry + 64), 1572864u);
 }
 
-// 60 names of 41 units (a "." is added to a file name without one):
-// descriptors of 124 bytes, so the stream
-// (40 + 7440 bytes) spans four blocks with descriptors across each boundary.
+// 60 names of 40 units (UDF adds no "." to a name without one): descriptors
+// of 120 bytes, so the stream (40 + 7200 bytes) spans four blocks with
+// descriptors across each boundary.
 TEST(ImageStructures, UdfIdentifierStreamAcrossBlocksAndCalls) {
     auto project = newProject();
     createFolder(*project, u"\\", u"sub");
@@ -394,7 +560,7 @@ TEST(ImageStructures, UdfIdentifierStreamAcrossBlocksAndCalls) {
     EXPECT_TRUE(whole == mixed);
 
     FolderNode* sub = project->folderTable[1].get();
-    ASSERT_EQ(sub->udf.idBytes, 7480u);
+    ASSERT_EQ(sub->udf.idBytes, 7240u);
     const std::uint8_t* stream = whole.data() + std::size_t{sub->udf.idBlock - project->udf.areaStart} * BlockBytes;
     std::uint32_t offset = 0;
     int crossing = 0;
@@ -406,9 +572,9 @@ TEST(ImageStructures, UdfIdentifierStreamAcrossBlocksAndCalls) {
         if (offset / BlockBytes != (offset + length - 1) / BlockBytes) ++crossing;
         offset += length;
     }
-    EXPECT_EQ(offset, 7480u);
+    EXPECT_EQ(offset, 7240u);
     EXPECT_EQ(crossing, 3);
-    for (std::uint32_t i = 7480; i < 4 * BlockBytes; ++i) ASSERT_EQ(stream[i], 0);
+    for (std::uint32_t i = 7240; i < 4 * BlockBytes; ++i) ASSERT_EQ(stream[i], 0);
 
     // Unique identifiers in generation order: root 0, then 16, 17, ...
     for (std::uint32_t b = 0; b < project->udf.areaBlocks; ++b) {

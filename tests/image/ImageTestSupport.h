@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,15 +40,44 @@ inline std::int32_t patternCallback(FileItem*, std::uint32_t offset, std::uint8_
 // 2009-06-15 12:30:45 as a file time.
 inline constexpr std::uint64_t SampleFileTime = 128895282450000000ull;
 
+// Sets TZ for the life of the object and puts the previous value back.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) previous_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (previous_) {
+            setenv("TZ", previous_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+private:
+    std::optional<std::string> previous_;
+};
+
+// 2009-01-15 12:00 and 2009-07-15 12:00 UTC as file times: 13:00 (+01:00)
+// and 14:00 (+02:00) in Berlin.
+inline constexpr std::uint64_t WinterFileTime = (1232020800ull + 11644473600ull) * 10000000ull;
+inline constexpr std::uint64_t SummerFileTime = (1247659200ull + 11644473600ull) * 10000000ull;
+
 inline FileItem* addVirtual(ImageProject& project, std::u16string_view treePath,
                             std::u16string_view name, std::uint64_t size,
-                            std::uint32_t attributes = 0) {
+                            std::uint32_t attributes = 0,
+                            std::uint64_t fileTime = SampleFileTime) {
     platform::FindData record;
     platform::setFileName(record, name);
     record.attributes = attributes;
     record.sizeHigh = static_cast<std::uint32_t>(size >> 32);
     record.sizeLow = static_cast<std::uint32_t>(size);
-    record.lastWriteTime = record.creationTime = record.lastAccessTime = SampleFileTime;
+    record.lastWriteTime = record.creationTime = record.lastAccessTime = fileTime;
     return addVirtualFile(project, treePath, record, patternCallback, nullptr);
 }
 

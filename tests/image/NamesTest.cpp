@@ -5,6 +5,7 @@
 #include "engine/api/BurnEngine.h"
 #include "engine/image/ImageProject.h"
 #include "engine/image/SourceTree.h"
+#include "engine/image/UdfFiles.h"
 #include "platform/Text.h"
 
 namespace velk {
@@ -26,20 +27,23 @@ TEST(NamesTest, ItemNames) {
         bool longMode;
         const char16_t* joliet;
         const char* iso;
+        const char16_t* udf = nullptr;  // when it differs from the Joliet name
     } cases[] = {
-        {u"readme", u"", false, false, u"readme.", "README."},
+        // The dot a name without an extension gets in Joliet stays out of UDF.
+        {u"readme", u"", false, false, u"readme.", "README.", u"readme"},
+        {u"readme.", u"", false, false, u"readme.", "README."},
         {u"Annual Report 2008.doc", u"ANNUAL~1.DOC", false, false, u"Annual Report 2008.doc",
          "ANNUAL~1.DOC"},
         // No alternate name: the first 12 characters, upper-cased, plus a dot.
-        {u"abcdefghijklmnop", u"", false, false, u"abcdefghijklmnop.", "ABCDEFGHIJKL."},
+        {u"abcdefghijklmnop", u"", false, false, u"abcdefghijklmnop.", "ABCDEFGHIJKL.", u"abcdefghijklmnop"},
         {u"abcdefgh.ijklmnop", u"", false, false, u"abcdefgh.ijklmnop", "ABCDEFGH.IJK"},
         {u"Work", u"", true, false, u"Work", "WORK"},
         // Long mode keeps the long name (the record writer upper-cases it).
         {u"Annual Report 2008.doc", u"ANNUAL~1.DOC", false, true, u"Annual Report 2008.doc",
          "Annual Report 2008.doc"},
-        {u"readme", u"", false, true, u"readme.", "readme."},
+        {u"readme", u"", false, true, u"readme.", "readme.", u"readme"},
         // UTF-8 bytes: the length counts bytes, so nothing is cut mid-character.
-        {u"\u03a9\u03a9", u"", false, false, u"\u03a9\u03a9.", "\xce\xa9\xce\xa9."},
+        {u"\u03a9\u03a9", u"", false, false, u"\u03a9\u03a9.", "\xce\xa9\xce\xa9.", u"\u03a9\u03a9"},
     };
     for (const Case& c : cases) {
         FileItem item;
@@ -48,6 +52,10 @@ TEST(NamesTest, ItemNames) {
         EXPECT_EQ(item.jolietNameLength, std::u16string_view(c.joliet).size());
         EXPECT_EQ(item.isoName, c.iso) << platform::toUtf8(c.name);
         EXPECT_EQ(item.isoNameLength, std::string_view(c.iso).size());
+        if (!c.folder) {
+            EXPECT_EQ(image::udfIdentifierName(item), std::u16string_view(c.udf ? c.udf : c.joliet))
+                << platform::toUtf8(c.name);
+        }
     }
 }
 
@@ -66,15 +74,20 @@ TEST(NamesTest, FolderNodeNames) {
         const char16_t* name;
         const char16_t* alternate;
         const char* iso;
+        bool longMode = false;
     } cases[] = {
         {u"Work", u"", "WORK"},
         {u"Photographs 2008", u"PHOTOG~1", "PHOTOG~1"},
         {u"abcdefghijklmnopq", u"", "ABCDEFGHIJKLM"},
         {u"\U0001F600", u"", "\xf0\x9f\x98\x80"},
+        // Long mode: the path tables carry the long name, as the folder's
+        // directory record does.
+        {u"Photographs 2008", u"PHOTOG~1", "PHOTOGRAPHS 2008", true},
+        {u"abcdefghijklmnopq", u"", "ABCDEFGHIJKLMNOPQ", true},
     };
     for (const Case& c : cases) {
         FolderNode node;
-        assignFolderNames(node, record(c.name, c.alternate, true));
+        assignFolderNames(node, record(c.name, c.alternate, true), c.longMode);
         EXPECT_EQ(node.isoName, c.iso) << platform::toUtf8(c.name);
         EXPECT_EQ(node.isoNameLength, std::string_view(c.iso).size());
         EXPECT_EQ(node.longName, c.name);

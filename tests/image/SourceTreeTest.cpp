@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -81,26 +83,130 @@ TEST_F(SourceTreeTest, NamesOf98And99Characters) {
     EXPECT_EQ(engine.GetLastErrorCode(), ErrNone);  // consumed by the text
 }
 
-TEST_F(SourceTreeTest, DuplicateInOtherLetterCase) {
+// The same source added again keeps the plain duplicate rule: the entry is
+// kept as it is, or refilled in place with replaceExisting.
+TEST_F(SourceTreeTest, SameSourceAgainKeepsTheDuplicateRule) {
     std::string first = dir.file("one/file.txt", "1");
-    std::string second = dir.file("two/File.TXT", "22");
     auto* item = static_cast<FileItem*>(engine.AddFile("\\", first.c_str()));
     ASSERT_NE(item, nullptr);
-
-    EXPECT_EQ(engine.AddFile("\\", second.c_str()), item);  // kept as it is
+    EXPECT_EQ(engine.AddFile("\\", first.c_str()), item);
+    dir.file("one/file.txt", "22");
     EXPECT_EQ(item->size, 1u);
-    EXPECT_EQ(item->sourcePath, u16(first));
-
-    std::string other = dir.file("three/other.bin");
-    engine.AddFile("\\", other.c_str());
     engine.SetReplaceExisting(1);
-    EXPECT_EQ(engine.AddFile("\\", second.c_str()), item);  // refilled in place
+    EXPECT_EQ(engine.AddFile("\\", first.c_str()), item);  // refilled in place
     EXPECT_EQ(item->size, 2u);
+    // With replaceExisting a file from another source takes the entry over.
+    std::string second = dir.file("two/File.TXT", "333");
+    EXPECT_EQ(engine.AddFile("\\", second.c_str()), item);
+    EXPECT_EQ(item->size, 3u);
     EXPECT_EQ(item->sourcePath, u16(second));
     EXPECT_EQ(item->jolietName, u"File.TXT");
-    EXPECT_EQ(engine.GetFileCount(), 2);
-    EXPECT_EQ(project.itemTable[0].get(), item);
-    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"File.TXT", "other.bin"}));
+    EXPECT_EQ(engine.GetFileCount(), 1);
+    EXPECT_TRUE(project.notices.empty());
+
+    std::string folder = dir.folder("tree/sub");
+    dir.file("tree/sub/a.txt", "a");
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/tree").c_str(), "*.*", 1, 0), nullptr);
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/tree").c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(engine.GetFileCount(), 3);
+    EXPECT_TRUE(project.notices.empty());
+}
+
+// Nothing is dropped: a second entry whose disc name is taken (any letter
+// case) by an entry from another source goes on under a unique name.
+TEST_F(SourceTreeTest, NamesTakenByAnotherSourceGetAUniqueName) {
+    dir.file("src/Index.html", "I");
+    dir.file("src/index.html", "i");
+    dir.file("src/README", "R");
+    dir.file("src/readme", "r");
+    dir.file("src/Docs/a.txt", "A");
+    dir.file("src/docs/b.txt", "B");
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 1, 0), nullptr);
+    // Two paths given one after the other that land on the same disc path.
+    std::string other = dir.file("elsewhere/INDEX.HTML", "other");
+    ASSERT_NE(engine.AddFile("\\", other.c_str()), nullptr);
+    // The source listing is in byte order; subfolders come first.
+    EXPECT_EQ(childNames(project.root),
+              (std::vector<std::string>{"Docs", "docs (2)", "Index.html", "README.", "index (2).html",
+                                        "readme (2).", "INDEX (3).HTML"}));
+    EXPECT_EQ(childNames(findFolder(project, u"\\Docs")), (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(childNames(findFolder(project, u"\\docs (2)")), (std::vector<std::string>{"b.txt"}));
+    struct Expected {
+        std::string source;
+        std::u16string disc;
+    } expected[] = {
+        {dir.str() + "/src/docs", u"\\docs (2)"},
+        {dir.str() + "/src/index.html", u"\\index (2).html"},
+        {dir.str() + "/src/readme", u"\\readme (2)"},
+        {other, u"\\INDEX (3).HTML"},
+    };
+    ASSERT_EQ(project.notices.size(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(project.notices[i].kind, SourceNoticeKind::Renamed);
+        EXPECT_EQ(project.notices[i].sourcePath, expected[i].source);
+        EXPECT_EQ(project.notices[i].discPath, expected[i].disc);
+    }
+    // The renamed file still reads from its own source.
+    const FileItem* renamed = project.root->firstChild->next->next->next->next;
+    EXPECT_EQ(renamed->sourcePath, u16(dir.str() + "/src/index.html"));
+    EXPECT_EQ(renamed->size, 1u);
+}
+
+// A file and a folder of one name cannot share an entry either way.
+TEST_F(SourceTreeTest, FileAndFolderOfOneNameBothStay) {
+    std::string file = dir.file("a/Work.txt", "x");
+    dir.file("b/work.txt/inside.txt", "y");
+    ASSERT_NE(engine.AddFile("\\", file.c_str()), nullptr);
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/b").c_str(), "*.*", 1, 0), nullptr);
+    std::string later = dir.file("c/WORK.TXT", "z");
+    ASSERT_NE(engine.AddFile("\\", later.c_str()), nullptr);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"Work.txt", "work.txt (2)", "WORK (2).TXT"}));
+    EXPECT_EQ(childNames(findFolder(project, u"\\work.txt (2)")), (std::vector<std::string>{"inside.txt"}));
+}
+
+TEST_F(SourceTreeTest, SpecialFilesAreLeftOutAndNoted) {
+    dir.file("src/plain.txt", "p");
+    std::string fifo = dir.str() + "/src/pipe";
+    ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"plain.txt"}));
+    EXPECT_EQ(engine.AddFile("\\", fifo.c_str()), nullptr);  // named directly
+    EXPECT_EQ(engine.GetFileCount(), 1);
+    ASSERT_EQ(project.notices.size(), 2u);
+    for (const SourceNotice& notice : project.notices) {
+        EXPECT_EQ(notice.kind, SourceNoticeKind::SpecialFile);
+        EXPECT_EQ(notice.sourcePath, fifo);
+        EXPECT_EQ(notice.reason, "FIFO");
+    }
+}
+
+// A name that is not UTF-8 shows U+FFFD on the disc, and the file still
+// opens by its own bytes.
+TEST_F(SourceTreeTest, NameThatIsNotUtf8KeepsItsBytesForOpening) {
+    const std::string bad = "caf\xE9 \xFF.txt";
+    dir.file("src/" + bad, "latin-1 name");
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 1, 0), nullptr);
+    const std::string direct = dir.file("one/" + bad, "direct");
+    auto* item = static_cast<FileItem*>(addFileBytes(project, u"\\", direct, 0));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->jolietName, u"caf\uFFFD \uFFFD (2).txt");  // taken by the first
+    for (const FileItem* file = project.root->firstChild; file; file = file->next) {
+        std::FILE* in = std::fopen(sourceOpenPath(*file).c_str(), "rb");
+        ASSERT_NE(in, nullptr) << platform::toUtf8(file->jolietName);
+        char buffer[32] = {};
+        EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, in), file->size);
+        std::fclose(in);
+    }
+    EXPECT_EQ(project.root->firstChild->jolietName, u"caf\uFFFD \uFFFD.txt");
+    EXPECT_EQ(project.root->firstChild->sourceBytes, dir.str() + "/src/" + bad);
+    ASSERT_EQ(project.notices.size(), 3u);  // invalid, renamed, invalid
+    EXPECT_EQ(project.notices[0].kind, SourceNoticeKind::InvalidName);
+    EXPECT_EQ(project.notices[0].discPath, u"\\caf\uFFFD \uFFFD.txt");
+    EXPECT_EQ(project.notices[1].kind, SourceNoticeKind::Renamed);
+    EXPECT_EQ(project.notices[2].kind, SourceNoticeKind::InvalidName);
+    // A valid name keeps no second copy of its path.
+    std::string plain = dir.file("plain.txt");
+    EXPECT_TRUE(static_cast<FileItem*>(engine.AddFile("\\", plain.c_str()))->sourceBytes.empty());
 }
 
 TEST_F(SourceTreeTest, TreePathLookup) {
@@ -301,8 +407,11 @@ TEST(FolderCapacityTest, The65001stFolderIsRefused) {
 TEST_F(SourceTreeTest, AFileCannotBeTurnedIntoAFolder) {
     std::string path = dir.file("Work", "x");
     engine.AddFile("\\", path.c_str());
-    // "Work" as a file is stored as "Work."; a folder "Work." collides with it.
-    EXPECT_EQ(engine.CreateFolder("\\", "Work."), nullptr);
+    // "Work" as a file is stored as "Work."; a folder "Work." collides with
+    // it and gets a name of its own.
+    FolderNode* folder = static_cast<FolderNode*>(engine.CreateFolder("\\", "Work."));
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->longName, u"Work. (2)");
     const FileItem* item = project.root->firstChild;
     EXPECT_EQ(item->folder, nullptr);
     EXPECT_EQ(item->size, 1u);

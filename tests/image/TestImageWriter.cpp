@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "engine/image/HeaderGenerator.h"
 #include "engine/image/Layout.h"
+#include "engine/image/SourceTree.h"
 #include "engine/image/UdfFiles.h"
 #include "platform/Text.h"
 
@@ -15,16 +17,32 @@ namespace {
 
 using image::BlockBytes;
 
+// Runs of zero bytes become holes, so an image that carries a big sparse
+// file stays sparse itself.
 class BlockSink {
 public:
-    explicit BlockSink(const std::string& path) : out_(path, std::ios::binary | std::ios::trunc) {}
+    explicit BlockSink(const std::string& path)
+        : path_(path), out_(path, std::ios::binary | std::ios::trunc) {}
     bool ok() const { return static_cast<bool>(out_); }
     std::uint64_t block() const { return bytes_ / BlockBytes; }
     bool onBlockBoundary() const { return bytes_ % BlockBytes == 0; }
 
     void write(const std::uint8_t* data, std::size_t length) {
-        out_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
         bytes_ += length;
+        if (std::all_of(data, data + length, [](std::uint8_t b) { return b == 0; })) {
+            hole_ += length;
+            return;
+        }
+        if (hole_ > 0) out_.seekp(static_cast<std::streamoff>(hole_), std::ios::cur);
+        hole_ = 0;
+        out_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
+    }
+    // Closes the file at its full length (a trailing hole included).
+    bool finish() {
+        out_.close();
+        std::error_code error;
+        std::filesystem::resize_file(path_, bytes_, error);
+        return !error && !out_.fail();
     }
     void zeros(std::uint64_t length) {
         static const std::uint8_t Zero[BlockBytes] = {};
@@ -39,8 +57,10 @@ public:
     }
 
 private:
+    std::string path_;
     std::ofstream out_;
     std::uint64_t bytes_ = 0;
+    std::uint64_t hole_ = 0;  // zero bytes not yet written
 };
 
 std::string expectBlock(const BlockSink& sink, std::uint64_t planned, const char* what) {
@@ -66,7 +86,7 @@ std::string writeFileData(BlockSink& sink, FileItem& item) {
         }
         return {};
     }
-    std::ifstream in(platform::toUtf8(item.sourcePath), std::ios::binary);
+    std::ifstream in(sourceOpenPath(item), std::ios::binary);
     while (in && done < item.size) {
         auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), item.size - done));
         in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(want));
@@ -139,7 +159,7 @@ std::string writeTestImage(ImageProject& project, const std::string& path,
         sink.write(anchor, BlockBytes);
     }
     if (sink.block() != plan.imageBlocks) return "image length differs from the plan";
-    return sink.ok() ? std::string() : "write failed";
+    return sink.finish() ? std::string() : "write failed";
 }
 
 }  // namespace velk::testing

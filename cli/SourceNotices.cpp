@@ -1,0 +1,129 @@
+#include "cli/SourceNotices.h"
+
+#include <filesystem>
+
+#include "engine/image/ImageProject.h"
+#include "platform/Text.h"
+#include "platform/Time.h"
+
+namespace velk::cli {
+namespace {
+
+// A path for a terminal: valid UTF-8 as it is, every byte of an invalid
+// sequence as \xNN, so the line shows which file is meant.
+std::string printable(const std::string& bytes) {
+    if (platform::isValidUtf8(bytes)) return bytes;
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        // The longest valid UTF-8 sequence starting here, if any.
+        std::size_t length = 1;
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+        else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+        std::string_view piece(bytes.data() + i, std::min(length, bytes.size() - i));
+        if (lead < 0x80 || (piece.size() == length && platform::isValidUtf8(piece))) {
+            out += piece;
+            i += piece.size();
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", lead);
+            out += escaped;
+            i += 1;
+        }
+    }
+    return out;
+}
+
+// The first `units` UTF-16 units of a text, never half of a surrogate pair.
+std::u16string firstUnits(std::u16string text, std::size_t units) {
+    if (text.size() > units) {
+        text.resize(units);
+        if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string sourceNoticeLine(const SourceNotice& notice) {
+    const std::string source = notice.sourcePath.empty() ? std::string("(new folder)")
+                                                         : printable(notice.sourcePath);
+    const std::string disc = platform::toUtf8(notice.discPath);
+    switch (notice.kind) {
+    case SourceNoticeKind::Renamed:
+        return "velk-cli: " + source + ": on the disc as " + disc +
+               ": its name is taken in that folder (letter case is not told apart)";
+    case SourceNoticeKind::InvalidName:
+        return "velk-cli: " + source + ": name is not valid UTF-8; on the disc as " + disc;
+    case SourceNoticeKind::SpecialFile:
+        return "velk-cli: " + source + ": skipped: a " + notice.reason +
+               " is not a regular file";
+    }
+    return "velk-cli: " + source;
+}
+
+void printSourceNotices(BurnEngine& engine, std::FILE* out) {
+    for (const SourceNotice& notice : engine.project().notices) {
+        std::fprintf(out, "%s\n", sourceNoticeLine(notice).c_str());
+    }
+}
+
+bool skippedAsSpecialFile(BurnEngine& engine, const std::string& path) {
+    for (const SourceNotice& notice : engine.project().notices) {
+        if (notice.kind == SourceNoticeKind::SpecialFile && notice.sourcePath == path) return true;
+    }
+    return false;
+}
+
+std::string defaultVolumeLabel(const std::vector<std::string>& paths) {
+    if (paths.size() == 1) {
+        std::error_code error;
+        if (std::filesystem::is_directory(paths[0], error)) {
+            std::filesystem::path folder = std::filesystem::weakly_canonical(paths[0], error);
+            if (error) folder = std::filesystem::path(paths[0]);
+            std::string name = folder.filename().string();
+            if (name.empty()) name = folder.parent_path().filename().string();
+            if (!name.empty() && name != "/" && name != "." && name != "..") return name;
+        }
+    }
+    const platform::SystemTime today = platform::fileTimeToLocal(platform::currentFileTime());
+    char date[16];
+    std::snprintf(date, sizeof date, "%04u-%02u-%02u", unsigned{today.year} % 10000u,
+                  unsigned{today.month} % 100u, unsigned{today.day} % 100u);
+    return date;
+}
+
+VolumeLabelForms volumeLabelForms(const std::string& label) {
+    // The engine stores 32 bytes and 32 units of the label; each tree then
+    // takes what its field holds.
+    std::string stored = platform::toUtf8(platform::toUtf16(label), 32);
+    std::u16string wide = platform::toUtf16(stored);
+    VolumeLabelForms forms;
+    forms.iso = stored;
+    platform::upperAsciiInPlace(forms.iso);
+    forms.joliet = platform::toUtf8(firstUnits(wide, 16));
+    forms.udf = platform::toUtf8(firstUnits(wide, 15));
+    return forms;
+}
+
+void warnVolumeLabel(const std::string& label, std::FILE* out) {
+    const VolumeLabelForms forms = volumeLabelForms(label);
+    const std::u16string whole = platform::toUtf16(label);
+    struct Tree {
+        const char* name;
+        const char* limit;
+        const std::string& kept;
+    };
+    const Tree trees[] = {{"ISO 9660", "32 bytes", forms.iso},
+                          {"Joliet", "16 characters", forms.joliet},
+                          {"UDF", "15 characters", forms.udf}};
+    for (const Tree& tree : trees) {
+        if (platform::toUtf16(tree.kept).size() < whole.size()) {
+            std::fprintf(out, "velk-cli: volume label \"%s\": %s keeps %s: \"%s\"\n",
+                         printable(label).c_str(), tree.name, tree.limit, tree.kept.c_str());
+        }
+    }
+}
+
+}  // namespace velk::cli
