@@ -329,6 +329,9 @@ int GetFreeBlocks(RecorderDevice& device) {
         return freeBlocks > size ? freeBlocks : size;
     };
     if (type < DiscDvdRom) {
+        // Refused here, the same commands are sent once more below, and it
+        // is that refusal which counts.
+        ProbeErrorCodeKept kept(device);
         if (readDiscInfo(device) && mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) {
             if (trackField(device, mmc::TrackSize) == NoTrackSize) return 0;
             return static_cast<int>(largerOfFreeAndSize());

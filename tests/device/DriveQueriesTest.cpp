@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "engine/device/BigEndian.h"
 #include "engine/device/DeviceOperations.h"
@@ -442,6 +443,17 @@ TEST_F(DriveQueriesTest, RefusalsThatAreAnswersLeaveTheErrorCodeAsItWas) {
              d.on(0x52, invalidField);
          },
          [](RecorderDevice& r) { EXPECT_EQ(device::IsDiscWritable(r), 0); }, 0x2400},
+        {"CD track refused once, answered when asked again",
+         [&](FakeDrive& d) {
+             d.on(0x46, configuration(0x0009));
+             d.on(0x51, discInformation(0x01, 1, 1));
+             auto asked = std::make_shared<int>(0);
+             d.respond = [&, asked](const SentCommand& c) -> std::optional<Reply> {
+                 if (c.opcode() != 0x52) return std::nullopt;
+                 return ++*asked == 1 ? testing::checkCondition(2, 0x04, 0x01) : trackInformation(0, 500, 600);
+             };
+         },
+         [](RecorderDevice& r) { EXPECT_EQ(device::GetFreeBlocks(r), 600); }, Kept},
         {"pressed disc refuses the write parameters",
          [&](FakeDrive& d) {
              d.on(0x46, configuration(0x0010));
