@@ -2,35 +2,14 @@
 // virtual-disc commands print.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 
+#include "cli/CliRun.h"
 #include "support/TempDir.h"
 
 namespace velk::testing {
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string output;
-};
-
-CliRun velkCli(const std::string& arguments) {
-    std::string command = std::string(VELK_BINARY_DIR) + "/cli/velk-cli " + arguments + " 2>&1";
-    CliRun run;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
-}
-
-std::string shellQuoted(const std::string& text) { return "'" + text + "'"; }
 
 TEST(VelkCliTest, ImageOfAFolderIsWrittenAndSummarised) {
     TempDir dir;
