@@ -42,10 +42,9 @@ std::uint8_t ExecuteCdb(RecorderDevice& device, ScsiRequestBlock& request) {
                                .c_str());
     }
 
-    device.busy = (submitted != SrbPending && submitted != SrbComplete &&
-                   request.targetStatus == ScsiStatusBusy)
-                      ? 1
-                      : 0;
+    // BUSY is the drive's answer, whether the transport refused the request
+    // at once or completed it later through the event.
+    device.busy = (request.status != SrbComplete && request.targetStatus == ScsiStatusBusy) ? 1 : 0;
     std::memcpy(device.lastSense, request.sense, sizeof device.lastSense);
     std::uint8_t asc = device.lastSense[12];
     if (asc != 0 && device.suppressErrorCode == 0) {
