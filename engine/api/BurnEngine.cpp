@@ -98,9 +98,7 @@ int BurnEngine::GetDiscCapacity() { return device::GetDiscCapacity(*device_); }
 std::uint8_t BurnEngine::GetSessionCount() { return device::GetSessionCount(*device_); }
 std::uint32_t BurnEngine::GetIsoVolumeSize() { return device::GetIsoVolumeSize(*device_); }
 int BurnEngine::GetDriveBufferSize() { return static_cast<int>(device_->bufferLength.load()); }
-int BurnEngine::GetDriveBufferUsed() {
-    return static_cast<int>(device_->bufferLength.load() - device_->bufferBlank.load());
-}
+int BurnEngine::GetDriveBufferUsed() { return static_cast<int>(device::GetDriveBufferUsed(*device_)); }
 
 // Device switches.
 int BurnEngine::SetTestWrite(int value) { return device_->testWrite = value; }
