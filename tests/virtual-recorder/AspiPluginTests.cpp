@@ -201,6 +201,34 @@ TEST_F(AspiPlugin, ServesTheDiscsNamedInTheEnvironment) {
     EXPECT_EQ(supportInfo_() & 0xFF, 0u);  // nothing configured: no adapter
 }
 
+TEST_F(AspiPlugin, FaultPlansPerDriveFromTheEnvironmentAndTheEntryPoint) {
+    shutdown_();
+    const std::string list = paths_[0] + ":" + paths_[1];
+    ::setenv("VELK_VIRTUAL_DISCS", list.c_str(), 1);
+    ::setenv("VELK_VIRTUAL_FAULTS_1", "busy-op:00:1", 1);
+    EXPECT_EQ(supportInfo_(), 0x0101u);
+    ::unsetenv("VELK_VIRTUAL_DISCS");
+    ::unsetenv("VELK_VIRTUAL_FAULTS_1");
+    auto ready = [&](std::uint8_t target) {
+        auto r = request(target, 0, {0, 0, 0, 0, 0, 0}, nullptr, 0);
+        send_(&r);
+        return r.targetStatus;
+    };
+    EXPECT_EQ(ready(0), ScsiStatusGood);
+    EXPECT_EQ(ready(1), ScsiStatusBusy);  // only the drive the plan names
+    EXPECT_EQ(ready(1), ScsiStatusGood);
+
+    using AddPlanFn = int (*)(std::size_t, const char*);
+    auto addPlan = reinterpret_cast<AddPlanFn>(::dlsym(handle_, "vrecAddPlan"));
+    ASSERT_NE(addPlan, nullptr);
+    EXPECT_EQ(addPlan(0, "busy:1"), 1);
+    EXPECT_EQ(ready(0), ScsiStatusBusy);
+    EXPECT_EQ(ready(0), ScsiStatusGood);
+    EXPECT_EQ(addPlan(0, "busy:1,sometimes"), 0);  // nothing of a malformed plan
+    EXPECT_EQ(ready(0), ScsiStatusGood);
+    EXPECT_EQ(addPlan(2, "busy:1"), 0);  // no such drive
+}
+
 TEST(AspiPluginInProcess, EntryPointsServeTheConfiguredRecorders) {
     TempDir dir;
     std::string error;

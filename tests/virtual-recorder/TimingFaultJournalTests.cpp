@@ -139,6 +139,13 @@ TEST(Faults, PlansAreParsedFromText) {
         {"cmd:x:03/0C/00", false},
         {"write:10:3/0C", false},
         {"sometimes", false},
+        {"read:16:03/11/00, busy-op:2A:3, busy-every:2A:10, long-write:3, long-write:2.5:1000", true},
+        {"long-write-when-full; no-underruns", true},
+        {"busy-every:2A:0", false},
+        {"long-write:-1", false},
+        {"long-write:3s", false},
+        {"busy-op:2A", false},
+        {"read:-5:03/11/00", false},
     };
     for (const auto& c : cases) {
         FaultInjector f;
@@ -155,6 +162,15 @@ TEST(Faults, PlansAreParsedFromText) {
     EXPECT_TRUE(f.decide(tur).busy);
     EXPECT_EQ(f.decide(write).sense, sense::InvalidAddressForWrite);
     EXPECT_FALSE(f.decide(tur).sense);
+    // A READ fails only where its range holds the named block.
+    FaultInjector reads;
+    ASSERT_TRUE(reads.addPlan("read:16:03/11/00"));
+    std::uint8_t read[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 16, 0};
+    EXPECT_FALSE(reads.decide(read).sense);  // blocks 0-15
+    read[5] = 1;
+    EXPECT_EQ(reads.decide(read).sense, sense::UnrecoveredReadError);  // blocks 1-16
+    read[5] = 17;
+    EXPECT_FALSE(reads.decide(read).sense);
 }
 
 TEST(Journal, RecordsEveryCommandWithItsOutcome) {
@@ -178,6 +194,10 @@ TEST(Journal, RecordsEveryCommandWithItsOutcome) {
     EXPECT_EQ(entries[3].sense, sense::InvalidAddressForWrite);
     EXPECT_EQ(entries[4].status, ScsiStatusBusy);
     EXPECT_EQ(formatJournalEntry(entries[3]), "2A 00 00 00 00 05 00 00 01 00 | out 2048 | 02 05/21/02");
+    // A reader that follows the journal gets only what is new.
+    EXPECT_EQ(h.recorder->journal().entriesFrom(3).size(), 2u);
+    EXPECT_EQ(h.recorder->journal().entriesFrom(3)[0].sense, sense::InvalidAddressForWrite);
+    EXPECT_TRUE(h.recorder->journal().entriesFrom(5).empty());
     h.recorder->journal().clear();
     EXPECT_EQ(h.recorder->journal().size(), 0u);
 }
