@@ -2,7 +2,8 @@
 //
 // A disc is two files: the disc file itself (the path the user names), a short
 // text file holding the layout (medium, capacity, formatted size, sessions and
-// tracks), and beside it "<disc file>.data", a sparse file with block N at byte
+// tracks, whether a DVD-RW was blanked minimally, and the number of buffer
+// underruns met while writing it), and beside it "<disc file>.data", a sparse file with block N at byte
 // offset N * 2048, so that a blank DVD costs no space. Read-only media name an
 // image file instead of a data file.
 //

@@ -4,6 +4,16 @@
 // journal of what it received. Tests use it in-process; the plugin
 // (AspiPlugin.h) serves one per disc file to the engine's ASPI transport.
 //
+// It is as strict as a real drive, so that a burner that gets a rule wrong
+// fails here first: a CDB of the wrong length for its opcode group, a data
+// transfer against the command's direction, or a MODE SELECT header with a
+// mode data length is refused; the write parameters are checked again when
+// the data arrives (write type against the medium, SAO without a cue sheet,
+// DVD-R disc-at-once without a reserved track, a minimally blanked DVD-RW);
+// test writes follow the next writable address on a copy of the layout and
+// record nothing; each medium takes only the close functions it defines; and
+// an empty drive buffer in the middle of a track is an underrun.
+//
 // Threads: execute() runs one command at a time (callers on several threads
 // are serialised); journal(), faults() and clock() may be used from any
 // thread while a command runs. A WRITE that meets a full drive buffer, and a
