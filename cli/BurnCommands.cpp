@@ -174,16 +174,18 @@ public:
             // The ring drains once the producer has queued the last chunk, and
             // the drive's buffer fills from empty at the start: neither is a
             // risk of running dry, so only the steady part of the burn counts.
-            if (written + ringFill / BlockBytes < image) lowestRing_ = std::min(lowestRing_.value_or(100), ring);
+            // The writer holds a chunk or two that neither count shows.
+            bool producing = written + ringFill / BlockBytes + 2 * ChunkBlocks < image;
+            if (producing) lowestRing_ = std::min(lowestRing_.value_or(100), ring);
             if (driveSize > 0 && drive >= 50) driveFilled_ = true;
             if (driveSize > 0 && driveFilled_) lowestDrive_ = std::min(lowestDrive_.value_or(100), drive);
         }
         if (!drawLine_) return;
         double writing = writingEnd_.value_or(now);
         double rate = writing > 0 ? written * BlockBytes / MB / writing : 0.0;
-        std::fprintf(stdout, "\r%-8s %8.1f MB of %.1f MB  %3d%%  %6.1f MB/s  buffer %3d%%  drive %3d%%  ",
-                     phaseName(state), written * BlockBytes / MB, image * BlockBytes / MB,
-                     percentOf(written, image), rate, ring, drive);
+        const char* phase = state == JobIdle && (written > 0 || writingEnd_) ? "done" : phaseName(state);
+        std::fprintf(stdout, "\r%-8s %8.1f MB of %.1f MB  %3d%%  %6.1f MB/s  buffer %3d%%  drive %3d%%  ", phase,
+                     written * BlockBytes / MB, image * BlockBytes / MB, percentOf(written, image), rate, ring, drive);
         std::fflush(stdout);
         lineOpen_ = true;
     }
