@@ -157,6 +157,9 @@ class BurnWatch {
 public:
     BurnWatch(BurnEngine& engine, bool drawLine) : engine_(engine), drawLine_(drawLine) {}
 
+    // The set-up (which may format the disc) is over and the writer runs.
+    void writerStarted() { writingStart_ = secondsSince(start_); }
+
     void sample() {
         double now = secondsSince(start_);
         int state = engine_.GetJobState();
@@ -181,7 +184,7 @@ public:
             if (driveSize > 0 && driveFilled_) lowestDrive_ = std::min(lowestDrive_.value_or(100), drive);
         }
         if (!drawLine_) return;
-        double writing = writingEnd_.value_or(now);
+        double writing = writingEnd_.value_or(now) - writingStart_;
         double rate = writing > 0 ? written * BlockBytes / MB / writing : 0.0;
         const char* phase = state == JobIdle && (written > 0 || writingEnd_) ? "done" : phaseName(state);
         std::fprintf(stdout, "\r%-8s %8.1f MB of %.1f MB  %3d%%  %6.1f MB/s  buffer %3d%%  drive %3d%%  ", phase,
@@ -198,7 +201,7 @@ public:
 
     void printSummary(bool test, int type) {
         double total = secondsSince(start_);
-        double writing = writingEnd_.value_or(total);
+        double writing = writingEnd_.value_or(total) - writingStart_;
         double bytes = engine_.GetImageBlocks() * BlockBytes;
         double rate = writing > 0 ? bytes / writing : 0.0;
         std::string ring = lowestRing_ ? std::to_string(*lowestRing_) + "%" : std::string("-");
@@ -223,6 +226,7 @@ private:
     BurnEngine& engine_;
     bool drawLine_;
     Clock::time_point start_ = Clock::now();
+    double writingStart_ = 0;
     std::optional<double> writingEnd_;
     std::optional<int> lowestRing_;
     std::optional<int> lowestDrive_;
@@ -233,6 +237,7 @@ private:
 // Waits for a started burn, turning the first Ctrl-C into one Abort, and
 // prints the summary or the failure.
 int watchBurn(BurnEngine& engine, JobEnd& end, BurnWatch& watch, const char* what, bool test, int type) {
+    watch.writerStarted();
     int seen = 0;
     bool abortWanted = false;
     bool aborted = false;
