@@ -2,12 +2,15 @@
 // the disc, the disc's state afterwards, the exit codes and every refusal.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/CliRun.h"
@@ -198,6 +201,44 @@ TEST_F(VelkCliBurnTest, FailedJobsExitOneWithTheReasonAndCloseMendsAnOpenSession
     EXPECT_TRUE(says(closed, "closed the DVD+R")) << closed.output;
     EXPECT_TRUE(says(velkCli("vdisc show " + shellQuoted(open)), "appendable"));
     expectSameFiles(source, exportAndExtract(open, "closed"));
+}
+
+TEST_F(VelkCliBurnTest, CtrlCStopsTheBurnAndClosesWhatWasWritten) {
+    std::string file = dir_.file("large.bin", std::string(40 << 20, 'L'));
+    std::string disc = newDisc("dvd+r", "aborted.vdisc");
+    std::string journal = path("journal.txt");
+    std::string out = path("out.txt");
+    // At 1x on a clock ten times the wall clock's the burn takes some 3 s;
+    // it is stopped as soon as the journal shows the first WRITE.
+    std::string command = "VELK_VIRTUAL_TIME_SCALE=10 VELK_VIRTUAL_JOURNAL=" + shellQuoted(journal) + " " +
+                          VELK_BINARY_DIR + "/cli/velk-cli burn --speed 1 --virtual " + shellQuoted(disc) + " " +
+                          shellQuoted(file) + " >" + shellQuoted(out) + " 2>&1 & echo $!; wait $!; echo $?";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[64] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    std::string pid = std::to_string(std::stol(line));
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (contentsOf(journal).find("T0 2A ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    // Twice: the second must neither kill the program nor cut the closing short.
+    std::string interrupt = "kill -INT " + pid + "; kill -INT " + pid;
+    EXPECT_EQ(std::system(interrupt.c_str()), 0);
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    ::pclose(pipe);
+
+    std::string said = contentsOf(out);
+    EXPECT_EQ(std::stoi(line), 1) << said;
+    EXPECT_NE(said.find("velk-cli: burn: stopping"), std::string::npos) << said;
+    EXPECT_NE(said.find("velk-cli: burn: Aborted by user"), std::string::npos) << said;
+    std::string shown = show(disc);
+    EXPECT_NE(shown.find("appendable"), std::string::npos) << shown;
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(shown, first, std::regex(R"(\n\s+1\s+1\s+0\s+\d+\s+(\d+)\s+\S+\s+closed)")))
+        << shown;
+    EXPECT_LT(std::stoul(first[1]), (40u << 20) / 2048 / 2) << shown;
 }
 
 TEST_F(VelkCliBurnTest, RefusesBeforeStarting) {
