@@ -109,6 +109,12 @@ bool listRecorders(BurnEngine& engine, const RecorderOptions& options, const cha
             std::fprintf(stderr, "velk-cli: %s: the virtual recorder (%s) cannot be used\n", what, library.c_str());
             return false;
         }
+        // The recorder's clock may run faster than the wall clock; the jobs'
+        // ready waits then poll as often in the recorder's own time.
+        if (const char* scale = std::getenv("VELK_VIRTUAL_TIME_SCALE"); scale && *scale) {
+            double value = std::strtod(scale, nullptr);
+            if (value > 0) engine.device().pollTimeScale = value;
+        }
     } else {
         result = trace ? engine.Initialise(0, nullptr, 0, trace) : 1;
         if (!result) {
