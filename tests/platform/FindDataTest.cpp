@@ -424,5 +424,33 @@ TEST_F(FolderListing, FileIdentityFollowsLinks) {
     EXPECT_FALSE(fileIdentity(folder / "dangling"));
 }
 
+// Special files are flagged in the full listing and left out of the plain
+// one; names keep their own bytes beside the U+FFFD reading.
+TEST_F(FolderListing, SpecialFilesAndRawNames) {
+    ASSERT_EQ(std::system(("mkfifo '" + folder / "pipe" + "'").c_str()), 0);
+    folder.writeFile("bad\xFF.txt", 2);
+    const auto entries = listFolderEntries(folder.path().string(), u"*.*");
+    ASSERT_TRUE(entries);
+    std::map<std::string, const FolderEntry*> byName;
+    for (const FolderEntry& entry : *entries) byName[entry.name] = &entry;
+    ASSERT_TRUE(byName.count("pipe"));
+    EXPECT_STREQ(byName["pipe"]->special, "FIFO");
+    EXPECT_EQ(byName["sub"]->special, nullptr);
+    EXPECT_EQ(byName["b.txt"]->special, nullptr);
+    ASSERT_TRUE(byName.count("bad\xFF.txt"));
+    EXPECT_EQ(name(byName["bad\xFF.txt"]->record), "bad\xEF\xBF\xBD.txt");
+
+    const auto records = listFolder(folder.path().string(), u"*.*");
+    ASSERT_TRUE(records);
+    EXPECT_EQ(records->size(), entries->size() - 1);
+    for (const FindData& record : *records) EXPECT_NE(name(record), "pipe");
+
+    EXPECT_STREQ(specialFileKind(folder / "pipe"), "FIFO");
+    EXPECT_STREQ(specialFileKind("/dev/null"), "character device");
+    EXPECT_EQ(specialFileKind(folder / "b.txt"), nullptr);
+    EXPECT_EQ(specialFileKind(folder / "sub"), nullptr);
+    EXPECT_EQ(specialFileKind(folder / "absent"), nullptr);
+}
+
 }  // namespace
 }  // namespace velk::platform

@@ -157,6 +157,25 @@ TEST(TextTest, UpperAsciiLeavesUtf8BytesAlone) {
     EXPECT_EQ(upperAscii('\xE9'), '\xE9');
 }
 
+TEST(TextTest, ValidUtf8IsToldFromInvalid) {
+    const struct {
+        std::string text;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {"plain ascii", true},
+        {"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", true},
+        {"\xEF\xBF\xBD", true},       // U+FFFD itself
+        {"caf\xE9", false},             // Latin-1
+        {"\xC3", false},                // cut short
+        {"\xC0\xAF", false},            // overlong
+        {"\xED\xA0\x80", false},        // an encoded surrogate
+        {"\xF4\x90\x80\x80", false},    // above U+10FFFF
+        {"\xFF", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isValidUtf8(c.text), c.valid) << c.text;
+}
+
 TEST(TextTest, U16LengthStopsAtTheTerminator) {
     EXPECT_EQ(u16length(nullptr), 0u);
     EXPECT_EQ(u16length(u""), 0u);

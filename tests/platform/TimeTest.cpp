@@ -75,6 +75,30 @@ TEST(TimeTest, LocalTimeFollowsTheZoneAndItsDaylightSaving) {
     expectTime(fileTimeToLocal(unixToFileTime(1200362400, 0)), 2008, 1, 14, 1, 21, 0, 0, 0);
 }
 
+// The offset that goes with a local time is the one in force at that
+// moment, daylight saving included.
+TEST(TimeTest, LocalTimeCarriesTheOffsetInForceAtItsDate) {
+    const struct {
+        const char* zone;
+        std::int64_t unixSeconds;
+        int hour;
+        int offsetMinutes;
+    } cases[] = {
+        {"Europe/Berlin", 1232020800, 13, 60},     // 2009-01-15 12:00 UTC
+        {"Europe/Berlin", 1247659200, 14, 120},    // 2009-07-15 12:00 UTC
+        {"EST5EDT,M3.2.0,M11.1.0", 1216123200, 8, -240},
+        {"NPT-5:45", 1232020800, 17, 345},
+        {"UTC0", 1247659200, 12, 0},
+    };
+    for (const auto& c : cases) {
+        ScopedTimeZone zone(c.zone);
+        const LocalTime local = fileTimeToLocalTime(unixToFileTime(c.unixSeconds, 0));
+        EXPECT_EQ(local.time.hour, c.hour) << c.zone;
+        EXPECT_EQ(local.utcOffsetMinutes, c.offsetMinutes) << c.zone;
+        EXPECT_EQ(local.time.day, fileTimeToLocal(unixToFileTime(c.unixSeconds, 0)).day);
+    }
+}
+
 TEST(TimeTest, GmtOffsetIsStandardTimeInQuarterHoursEast) {
     const std::vector<std::pair<const char*, int>> cases = {
         {"UTC0", 0},
