@@ -253,7 +253,8 @@ int watchBurn(BurnEngine& engine, JobEnd& end, BurnWatch& watch, const char* wha
             }
             abortWanted = true;
         }
-        // Abort takes hold once the writer runs; until then keep asking.
+        // Abort only takes hold once the writer runs (a Ctrl-C during the
+        // set-up is kept for then), and it is called once.
         if (abortWanted && !aborted && engine.GetJobState() != JobIdle) {
             engine.Abort();
             aborted = true;
