@@ -1,6 +1,7 @@
 #include "engine/api/BurnEngine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "engine/api/ErrorTexts.h"
@@ -10,6 +11,7 @@
 #include "engine/image/ImageProject.h"
 #include "engine/image/SourceTree.h"
 #include "engine/jobs/JobOperations.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace velk {
@@ -230,6 +232,13 @@ const char* BurnEngine::GetLastErrorText() {
 }
 const char16_t* BurnEngine::GetLastErrorTextW() {
     return formatErrorTextW(GetLastErrorCode(), *project_, *device_);
+}
+int BurnEngine::GetLastSystemError() { return project_->jobs.lastSystemError.load(); }
+const char* BurnEngine::GetLastSystemErrorText() {
+    int code = project_->jobs.lastSystemError.load();
+    std::string text = code != 0 ? platform::systemErrorText(code) : std::string();
+    std::snprintf(systemErrorText_, sizeof systemErrorText_, "%s", text.c_str());
+    return systemErrorText_;
 }
 
 }  // namespace velk

@@ -123,6 +123,12 @@ public:
     int GetLastErrorCode();
     const char* GetLastErrorText();
     const char16_t* GetLastErrorTextW();
+    // The system's reason for the last file operation of a job that failed
+    // (opening, reading or writing a source, the image file or its
+    // output): its error number (0 when none failed) and its text ("No space
+    // left on device"). Not cleared on read; a job clears it when it starts.
+    int GetLastSystemError();
+    const char* GetLastSystemErrorText();
 
     // The engine's two records, for the jobs, the tools and the tests.
     ImageProject& project() { return *project_; }
@@ -133,6 +139,7 @@ private:
 
     ImageProject* project_;
     RecorderDevice* device_;
+    char systemErrorText_[256] = {};
 };
 
 }  // namespace velk

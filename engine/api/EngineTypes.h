@@ -20,6 +20,8 @@ enum EngineError : std::int32_t {
     ErrProjectFull = 11,
     // Memory for the image header could not be had.
     ErrOutOfMemory = 12,
+    // A source file became shorter between planning and reading it.
+    ErrFileChanged = 13,
 };
 
 inline constexpr int MaxItems = 200000;

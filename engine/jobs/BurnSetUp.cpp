@@ -7,6 +7,7 @@
 #include "engine/device/MmcCommands.h"
 #include "engine/image/HeaderGenerator.h"
 #include "engine/jobs/FormatLists.h"
+#include "engine/jobs/ImageFiles.h"
 #include "engine/jobs/JobClaim.h"
 #include "engine/jobs/Producer.h"
 #include "engine/jobs/RecorderWaits.h"
@@ -87,13 +88,16 @@ int SetUpBurnJob(ImageProject& project, RecorderDevice& device, CompletionCallba
     JobFields& jobs = project.jobs;
     const bool toRecorder = jobs.toFile == 0;
     auto giveUp = [&] {
-        if (jobs.imageFile) std::fclose(jobs.imageFile);
-        jobs.imageFile = nullptr;
+        discardImageFile(jobs);
         releaseRecorder(device);
         device.suppressErrorCode = 0;
         return 0;
     };
     jobs.chunkSize = ChunkBytes;
+    {
+        std::lock_guard<std::mutex> lock(project.lock);
+        jobs.grownFiles.clear();
+    }
     const std::uint8_t type = device.cachedDiscType;
     if (toRecorder) {
         if (!recorderSelected(device) || type == DiscNone) return giveUp();

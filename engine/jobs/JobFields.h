@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/api/EngineTypes.h"
 #include "engine/jobs/ChunkQueue.h"
@@ -30,9 +31,19 @@ struct JobFields {
     std::uint32_t chunkSize = 0;
     CompletionCallback completionCallback = nullptr;
 
-    // The image file of a file job: its path and, while the job runs, its stream.
+    // The image file of a file job: its path and, while the job runs, its
+    // stream. An image written to a regular file goes to imageTempPath
+    // beside it and takes its place only when the job succeeds.
     std::string imagePath;
+    std::string imageTempPath;
     std::FILE* imageFile = nullptr;
+
+    // The system's error code of the last file operation that failed (0
+    // when none failed since the job started).
+    std::atomic<std::int32_t> lastSystemError{0};
+    // Source files that had grown since planning: written with their
+    // planned size (guarded by the project lock).
+    std::vector<std::u16string> grownFiles;
 
     // Producer / writer hand-over.
     ChunkQueue queue;

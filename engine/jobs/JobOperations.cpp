@@ -4,34 +4,16 @@
 
 #include "engine/device/DeviceOperations.h"
 #include "engine/jobs/BurnSetUp.h"
+#include "engine/jobs/ImageFiles.h"
 #include "engine/jobs/JobClaim.h"
-#include "platform/Text.h"
 
 namespace velk::jobs {
 namespace {
-
-void closeImageFile(JobFields& jobs) {
-    if (jobs.imageFile) std::fclose(jobs.imageFile);
-    jobs.imageFile = nullptr;
-}
 
 // A job that has just called back may still be ending its threads; the next
 // one waits for them, so it never shares the job fields with them.
 void waitForEndingJob(ImageProject& project) {
     if (project.jobs.runningThreads.load() > 0) project.jobs.waitForThreads();
-}
-
-// Opens the image file of a file job ("rb" or "wb"); the path goes into
-// errorFileName first so a failure's message names it.
-bool openImageFile(ImageProject& project, const char* imagePath, const char* mode, EngineError failure) {
-    JobFields& jobs = project.jobs;
-    std::string path = imagePath ? imagePath : "";
-    project.errorFileName = platform::toUtf16(path);
-    closeImageFile(jobs);
-    jobs.imagePath = path;
-    jobs.imageFile = path.empty() ? nullptr : std::fopen(path.c_str(), mode);
-    if (!jobs.imageFile) project.pendingError = failure;
-    return jobs.imageFile != nullptr;
 }
 
 }  // namespace
@@ -41,6 +23,7 @@ int StartBurn(ImageProject& project, RecorderDevice& device, CompletionCallback 
     waitForEndingJob(project);
     project.jobs.toFile = 0;
     project.jobs.fromFile = 0;
+    project.jobs.lastSystemError = 0;
     device.cachedDiscType = static_cast<std::uint8_t>(device::GetDiscType(device));
     return SetUpBurnJob(project, device, callback, context);
 }
@@ -51,7 +34,7 @@ int StartBurnFromImage(ImageProject& project, RecorderDevice& device, const char
     waitForEndingJob(project);
     project.jobs.toFile = 0;
     project.jobs.fromFile = 1;
-    if (!openImageFile(project, imagePath, "rb", ErrOpenFile)) {
+    if (!openImageForReading(project, imagePath)) {
         releaseRecorder(device);
         return 0;
     }
@@ -66,7 +49,7 @@ int StartWriteImage(ImageProject& project, RecorderDevice& device, const char* i
     if (!claimRecorder(device, false)) return 0;
     waitForEndingJob(project);
     project.jobs.fromFile = 0;
-    if (!openImageFile(project, imagePath, "wb", ErrCreateFile)) {
+    if (!openImageForWriting(project, imagePath)) {
         releaseRecorder(device);
         return 0;
     }

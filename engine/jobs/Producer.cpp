@@ -9,6 +9,7 @@
 #include "engine/image/HeaderGenerator.h"
 #include "engine/image/SourceTree.h"
 #include "engine/image/UdfFiles.h"
+#include "engine/jobs/ImageFiles.h"
 #include "platform/Text.h"
 #include "platform/Thread.h"
 
@@ -219,6 +220,7 @@ bool Producer::streamItem(const ItemSource& source, bool lastInStream) {
     if (!fromCallback && !source.path.empty()) {
         source_ = std::fopen(source.path.c_str(), "rb");
         if (!source_) {
+            recordSystemError(jobs_);
             fail(ErrOpenFile, displayName);
             return stopExit();
         }
@@ -227,7 +229,6 @@ bool Producer::streamItem(const ItemSource& source, bool lastInStream) {
         std::setvbuf(source_, nullptr, _IONBF, 0);
     }
     std::uint64_t remaining = source.size;
-    bool shrankReported = false;
     while (remaining > 0) {
         std::uint8_t* space = openSpace();
         if (!space) return fail(ErrOutOfMemory, {}) || stopExit();
@@ -250,17 +251,16 @@ bool Producer::streamItem(const ItemSource& source, bool lastInStream) {
         } else if (source_) {
             got = static_cast<std::uint32_t>(std::fread(space, 1, wanted, source_));
             if (got < wanted && std::ferror(source_)) {
+                recordSystemError(jobs_);
                 fail(ErrOpenFile, displayName);
                 return stopExit();
             }
-        }
-        if (got < wanted) {
-            // The file became shorter than planned: what it no longer has is
-            // zero, never bytes of an earlier file.
-            std::memset(space + got, 0, wanted - got);
-            if (!shrankReported && source_) {
+            if (got < wanted) {
+                // The file became shorter than planned: the disc would carry
+                // zeros in place of its end, so the job fails naming it.
                 trace::write("File shorter than planned: %s\n", source.path.c_str());
-                shrankReported = true;
+                fail(ErrFileChanged, displayName);
+                return stopExit();
             }
         }
         std::memset(space + wanted, 0, n - wanted);
@@ -271,6 +271,12 @@ bool Producer::streamItem(const ItemSource& source, bool lastInStream) {
         if (!backPressure(jobs_.maxChunks - 1, true)) return stopExit();
     }
     if (source_) {
+        // A file that grew is written with its planned size; the caller is
+        // told which.
+        if (std::fgetc(source_) != EOF) {
+            std::lock_guard<std::mutex> lock(project_.lock);
+            jobs_.grownFiles.push_back(displayName);
+        }
         std::fclose(source_);
         source_ = nullptr;
     }
@@ -294,6 +300,7 @@ bool Producer::streamImageFile() {
         if (!space) return fail(ErrOutOfMemory, {}) || stopExit();
         std::size_t got = file ? std::fread(space, 1, ChunkBytes, file) : 0;
         if (file && got < ChunkBytes && std::ferror(file)) {
+            recordSystemError(jobs_);
             fail(ErrOpenFile, platform::toUtf16(jobs_.imagePath));
             return stopExit();
         }

@@ -8,6 +8,7 @@
 #include "engine/device/MmcCommands.h"
 #include "engine/jobs/Closing.h"
 #include "engine/jobs/FormatLists.h"
+#include "engine/jobs/ImageFiles.h"
 #include "engine/jobs/JobClaim.h"
 #include "engine/jobs/Producer.h"
 #include "engine/jobs/RecorderWaits.h"
@@ -75,7 +76,7 @@ private:
 
     bool writeToFile(const std::uint8_t* data, std::uint32_t length);
     bool padImageFile();
-    bool closeImageFile();
+    void finishImageFile();
     void failImageFile();
     std::int32_t nextChunk();
 
@@ -107,6 +108,7 @@ void Writer::failImageFile() {
 
 bool Writer::writeToFile(const std::uint8_t* data, std::uint32_t length) {
     if (std::fwrite(data, 1, length, jobs_.imageFile) != length) {
+        recordSystemError(jobs_);
         failImageFile();
         return false;
     }
@@ -125,13 +127,13 @@ bool Writer::padImageFile() {
     return true;
 }
 
-bool Writer::closeImageFile() {
-    if (!jobs_.imageFile) return true;
-    // A full disk often shows only when the last buffered bytes go out.
-    bool ok = std::fflush(jobs_.imageFile) == 0;
-    ok = std::fclose(jobs_.imageFile) == 0 && ok;
-    jobs_.imageFile = nullptr;
-    return ok;
+// A complete image takes its target's place; anything else leaves no trace.
+void Writer::finishImageFile() {
+    if (!failed_ && project_.pendingError.load() == 0) {
+        if (!commitImageOutput(jobs_)) failImageFile();
+        return;
+    }
+    discardImageFile(jobs_);
 }
 
 // Gives the written chunk back and takes the next one, waiting while none is
@@ -322,7 +324,7 @@ void Writer::run() {
     jobs_.closeOnly = 0;
     device_.closeAfterCommand = 1;
     if (toFile) {
-        if (!closeImageFile()) failImageFile();
+        finishImageFile();
     } else {
         // Nothing takes the chunks of a close-only job, so its producer is
         // told to stop instead of waiting for ever.

@@ -15,6 +15,7 @@
 #include "image/ImageTestSupport.h"
 #include "image/TestImageWriter.h"
 #include "jobs/JobTestSupport.h"
+#include "platform/Text.h"
 #include "support/TempDir.h"
 
 namespace velk::testing {
@@ -99,6 +100,7 @@ TEST(ImageFileJobErrors, FolderThatDoesNotExist) {
     Completion completion;
     EXPECT_EQ(engine.StartWriteImage(path.c_str(), Completion::callback, &completion), 0);
     EXPECT_EQ(engine.GetLastErrorText(), "Error creating file \"" + path + "\"");
+    EXPECT_STREQ(engine.GetLastSystemErrorText(), "No such file or directory");
     EXPECT_EQ(completion.calls(), 0);
 }
 
@@ -157,10 +159,11 @@ TEST(ImageFileJobErrors, FullDiskFailsTheJob) {
     ASSERT_GT(engine.PrepareImage(), 0);
     std::string path = dir.str() + "/out.iso";
 
+    dir.file("out.iso", "the old image");
     // A file-size limit behaves like a full disk: writes past 1 MiB fail.
+    // The engine itself keeps the limit's signal from ending the process.
     struct rlimit previous;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limited = previous;
     limited.rlim_cur = 1 << 20;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
@@ -170,12 +173,14 @@ TEST(ImageFileJobErrors, FullDiskFailsTheJob) {
     int failed = started ? completion.wait() : -2;
     bool ended = waitForJobThreads(engine.project());
     setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
 
     ASSERT_EQ(started, 1);
     EXPECT_EQ(failed, 1);
     EXPECT_TRUE(ended);
     EXPECT_EQ(engine.GetLastErrorText(), "Error creating file \"" + path + "\"");
+    EXPECT_STREQ(engine.GetLastSystemErrorText(), "File too large");
+    std::vector<std::uint8_t> left = readAll(path);
+    EXPECT_EQ(std::string(left.begin(), left.end()), "the old image");
 }
 
 TEST(ImageFileJobAbort, AbortWithAFullQueueEndsTheProducerAndFreesTheChunks) {
@@ -224,18 +229,36 @@ TEST(ImageFileJobAbort, AbortWithAFullQueueEndsTheProducerAndFreesTheChunks) {
     EXPECT_EQ(engine.GetJobState(), JobIdle);
 }
 
-TEST(ImageFileJobData, ShrunkFileLeavesZerosAndGrownFileIsCut) {
+// Regression: a file that became shorter was written with zeros in place of
+// its end and the job reported success.
+TEST(ImageFileJobData, ShrunkFileFailsTheJobAndLeavesTheOldImage) {
+    TempDir dir;
+    BurnEngine engine;
+    std::string shrinks = dir.file("shrinks.bin", std::string(10000, 'S'));
+    engine.AddFile("\\", shrinks.c_str());
+    ASSERT_GT(engine.PrepareImage(), 0);
+    std::filesystem::resize_file(shrinks, 3000);
+
+    std::string path = dir.file("out.iso", "the old image");
+    Completion completion;
+    // It fails before the buffer is primed (no callback) or after.
+    if (engine.StartWriteImage(path.c_str(), Completion::callback, &completion) == 1) {
+        EXPECT_EQ(completion.wait(), 1);
+    }
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+    EXPECT_EQ(engine.GetLastErrorText(), "File changed while it was read \"" + shrinks + "\"");
+    std::vector<std::uint8_t> left = readAll(path);
+    EXPECT_EQ(std::string(left.begin(), left.end()), "the old image");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
+}
+
+TEST(ImageFileJobData, GrownFileIsCutAtItsPlannedSizeAndNamed) {
     TempDir dir;
     BurnEngine engine;
     engine.SetUdfBridge(0);
-    std::string before = dir.file("before.bin", std::string(10000, 'B'));
-    std::string shrinks = dir.file("shrinks.bin", std::string(10000, 'S'));
     std::string grows = dir.file("grows.bin", std::string(3000, 'G'));
-    engine.AddFile("\\", before.c_str());
-    engine.AddFile("\\", shrinks.c_str());
     engine.AddFile("\\", grows.c_str());
     ASSERT_GT(engine.PrepareImage(), 0);
-    std::filesystem::resize_file(shrinks, 3000);
     dir.file("grows.bin", std::string(9000, 'G'));
 
     std::string path = dir.str() + "/out.iso";
@@ -243,22 +266,64 @@ TEST(ImageFileJobData, ShrunkFileLeavesZerosAndGrownFileIsCut) {
     ASSERT_EQ(engine.StartWriteImage(path.c_str(), Completion::callback, &completion), 1);
     EXPECT_EQ(completion.wait(), 0);
     ASSERT_TRUE(waitForJobThreads(engine.project()));
+    ASSERT_EQ(engine.project().jobs.grownFiles.size(), 1u);
+    EXPECT_EQ(engine.project().jobs.grownFiles[0], platform::toUtf16(grows));
 
     std::vector<std::uint8_t> image = readAll(path);
     const ImageProject& project = engine.project();
-    auto dataOf = [&](int index) {
-        const FileItem& item = *project.itemTable[static_cast<std::size_t>(index)];
-        std::size_t start = (project.plan.dataStart + item.dataBlock) * std::size_t{2048};
-        std::size_t blocks = (item.size + 2047) / 2048;
-        return std::vector<std::uint8_t>(image.begin() + static_cast<long>(start),
-                                         image.begin() + static_cast<long>(start + blocks * 2048));
-    };
-    std::vector<std::uint8_t> shrunk = dataOf(1);
-    EXPECT_EQ(std::string(shrunk.begin(), shrunk.begin() + 3000), std::string(3000, 'S'));
-    EXPECT_EQ(std::count(shrunk.begin() + 3000, shrunk.end(), 0), static_cast<long>(shrunk.size() - 3000));
-    std::vector<std::uint8_t> grown = dataOf(2);
+    const FileItem& item = *project.itemTable[0];
+    std::size_t start = (project.plan.dataStart + item.dataBlock) * std::size_t{2048};
+    std::vector<std::uint8_t> grown(image.begin() + static_cast<long>(start),
+                                    image.begin() + static_cast<long>(start + 2 * 2048));
     EXPECT_EQ(std::string(grown.begin(), grown.begin() + 3000), std::string(3000, 'G'));
     EXPECT_EQ(std::count(grown.begin() + 3000, grown.end(), 0), static_cast<long>(grown.size() - 3000));
+}
+
+TEST(ImageFileJobOutput, FailedOrAbortedJobsLeaveNoPartialImageAndTheOldOneIntact) {
+    for (bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "aborted" : "source vanished");
+        TempDir dir;
+        BurnEngine engine;
+        engine.SetUdfBridge(0);
+        std::string first = dir.file("src/first.bin", std::string(200000, 'f'));
+        std::string gone = dir.file("src/gone.bin", std::string(5000, 'g'));
+        engine.AddFile("\\", first.c_str());
+        engine.AddFile("\\", gone.c_str());
+        ASSERT_NE(addVirtual(engine.project(), u"\\", u"big.bin", 256u << 20), nullptr);
+        ASSERT_GT(engine.PrepareImage(), 0);
+        if (!abort) std::filesystem::remove(gone);
+        std::string path = dir.file("out.iso", "the old image");
+
+        Completion completion;
+        int started = engine.StartWriteImage(path.c_str(), Completion::callback, &completion);
+        if (abort) {
+            ASSERT_EQ(started, 1);
+            while (engine.GetBlocksWritten() < 64) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            engine.Abort();
+        }
+        if (started) {
+            EXPECT_EQ(completion.wait(), 1);
+        }
+        ASSERT_TRUE(waitForJobThreads(engine.project()));
+        std::vector<std::uint8_t> left = readAll(path);
+        EXPECT_EQ(std::string(left.begin(), left.end()), "the old image");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
+    }
+}
+
+TEST(ImageFileJobOutput, SucceededImageReplacesTheOldOneWithItsPermissions) {
+    TempDir dir;
+    BurnEngine engine;
+    ASSERT_GT(engine.PrepareImage(), 0);
+    std::string path = dir.file("out.iso", "the old image");
+    std::filesystem::permissions(path, std::filesystem::perms(0640));
+    Completion completion;
+    ASSERT_EQ(engine.StartWriteImage(path.c_str(), Completion::callback, &completion), 1);
+    EXPECT_EQ(completion.wait(), 0);
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+    EXPECT_EQ(readAll(path).size(), static_cast<std::size_t>(engine.GetImageBlocks()) * 2048);
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(ImageFileJobData, StartsAtAddressZeroAfterAnAppendedSession) {
