@@ -444,7 +444,10 @@ TEST(PanelList, DoubleClickDeletesTheHotRowInAnyState) {
     panel.controller->OnListDoubleClick();
     EXPECT_EQ(panel.list.rows.size(), 3u);
 
+    panel.list.rows.clear();  // an empty list burns too
     panel.StartBurn();
+    ASSERT_EQ(panel.controller->State(), OperationState::Burning);
+    panel.list.rows = {"/a", "/b", "/c"};
     panel.list.hot = 1;
     panel.controller->OnListDoubleClick();
     EXPECT_EQ(panel.list.rows, (Lines{"/a", "/c"}));
