@@ -30,6 +30,7 @@
 //                     02/04/08 instead of waiting for room
 //   write:LBA:KK/AA/QQ, read:LBA:KK/AA/QQ  WRITEs reaching LBA, READs of
 //                     block LBA fail (a bad area of the disc)
+//   corrupt:LBA       READs return block LBA with its bytes inverted
 //   no-underruns      the buffer running empty is not counted (for time
 //                     scales at which no host could keep a drive fed)
 // Example: VELK_VIRTUAL_FAULTS_0='long-write:3,busy-every:2A:50'.

@@ -1,5 +1,6 @@
 #include "virtual-recorder/FaultInjector.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
@@ -42,6 +43,11 @@ void FaultInjector::failWritesFrom(std::uint32_t lba, const Sense& s) {
 void FaultInjector::failReadsOf(std::uint32_t lba, const Sense& s) {
     std::lock_guard<std::mutex> lock(mutex_);
     rules_.push_back({Rule::Kind::ReadOf, lba, s, commands_});
+}
+
+void FaultInjector::corruptReadsOf(std::uint32_t lba) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    corrupted_.push_back(lba);
 }
 
 void FaultInjector::busyFor(std::uint32_t commands) {
@@ -102,6 +108,7 @@ void FaultInjector::clear() {
     uaOnLoad_ = false;
     longWriteWhenFull_ = false;
     ignoreUnderruns_ = false;
+    corrupted_.clear();
 }
 
 namespace {
@@ -154,6 +161,9 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
                         parsed.failReadsOf(parseCount(parts[1]), *s);
                     }
                 }
+            } else if (parts.size() == 2 && kind == "corrupt") {
+                parsed.corruptReadsOf(parseCount(parts[1]));
+                ok = true;
             } else if (parts.size() == 2 && kind == "busy") {
                 parsed.busyFor(parseCount(parts[1]));
                 ok = true;
@@ -200,6 +210,7 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
     uaOnLoad_ = uaOnLoad_ || parsed.uaOnLoad_;
     longWriteWhenFull_ = longWriteWhenFull_ || parsed.longWriteWhenFull_;
     ignoreUnderruns_ = ignoreUnderruns_ || parsed.ignoreUnderruns_;
+    corrupted_.insert(corrupted_.end(), parsed.corrupted_.begin(), parsed.corrupted_.end());
     return true;
 }
 
@@ -270,6 +281,11 @@ bool FaultInjector::longWriteWhenFull() {
 bool FaultInjector::underrunsIgnored() {
     std::lock_guard<std::mutex> lock(mutex_);
     return ignoreUnderruns_;
+}
+
+bool FaultInjector::corrupts(std::uint32_t lba) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(corrupted_.begin(), corrupted_.end(), lba) != corrupted_.end();
 }
 
 bool FaultInjector::takeUnitAttentionOnLoad() {

@@ -17,6 +17,8 @@
 //   op:HH:KK/AA/QQ      every command with opcode HH (hex) fails
 //   write:LBA:KK/AA/QQ  every WRITE (10) whose range reaches LBA fails
 //   read:LBA:KK/AA/QQ   every READ (10) whose range holds block LBA fails
+//   corrupt:LBA         READ (10) succeeds but returns block LBA with every
+//                       byte inverted (a block the drive misreads unnoticed)
 //   busy:N              BUSY for the next N commands
 //   busy-op:HH:N        BUSY for the next N commands with opcode HH
 //   busy-every:HH:K     BUSY for every Kth command with opcode HH (K >= 2
@@ -53,6 +55,7 @@ public:
     void failOpcode(std::uint8_t opcode, const Sense& s);
     void failWritesFrom(std::uint32_t lba, const Sense& s);
     void failReadsOf(std::uint32_t lba, const Sense& s);
+    void corruptReadsOf(std::uint32_t lba);
     void busyFor(std::uint32_t commands);
     void busyForOpcode(std::uint8_t opcode, std::uint32_t commands);
     void busyEvery(std::uint8_t opcode, std::uint32_t k);
@@ -71,6 +74,8 @@ public:
     bool getConfigurationRefused();
     bool longWriteWhenFull();
     bool underrunsIgnored();
+    // Whether a READ returns block `lba` corrupted.
+    bool corrupts(std::uint32_t lba);
     // True once after a load when a unit attention was asked for.
     bool takeUnitAttentionOnLoad();
 
@@ -94,6 +99,7 @@ private:
     bool uaOnLoad_ = false;
     bool longWriteWhenFull_ = false;
     bool ignoreUnderruns_ = false;
+    std::vector<std::uint32_t> corrupted_;
 };
 
 }  // namespace velk::vrec

@@ -602,6 +602,11 @@ Result read10(CommandContext& c) {
         if (!d.isReadable(lba + i)) return d.overwritable() ? sense::LbaOutOfRange : sense::IllegalModeForTrack;
     }
     if (!c.st.disc->readBlocks(lba, blocks, c.data)) return sense::UnrecoveredReadError;
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        if (!c.st.faults.corrupts(lba + i)) continue;
+        std::uint8_t* block = c.data + std::size_t{i} * kBlock;
+        for (std::uint32_t b = 0; b < kBlock; ++b) block[b] = static_cast<std::uint8_t>(~block[b]);
+    }
     return std::nullopt;
 }
 

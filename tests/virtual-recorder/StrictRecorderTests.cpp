@@ -395,10 +395,11 @@ TEST(BusyDrives, PlansMakeWritesWaitAndRetry) {
         EXPECT_EQ(h.trackInfo(1).nwa, 5u * 32);
     }
     {
-        // Long write in progress for 3 simulated seconds from the first WRITE.
+        // Long write in progress for 30 simulated seconds from the first WRITE
+        // (at one simulated second per second while the first two are sent).
         Harness h(MediumKind::DvdPlusR, 100000, 1.0);
         ASSERT_TRUE(h.setWriteParameters(0x62, 0x04).good());
-        ASSERT_TRUE(h.recorder->faults().addPlan("long-write:3"));
+        ASSERT_TRUE(h.recorder->faults().addPlan("long-write:30"));
         const double start = h.recorder->clock().now();
         EXPECT_EQ(h.write(0, pattern(32, 0)).sense, sense::LongWriteInProgress);
         EXPECT_EQ(h.write(0, pattern(32, 0)).sense, sense::LongWriteInProgress);
@@ -408,7 +409,7 @@ TEST(BusyDrives, PlansMakeWritesWaitAndRetry) {
             EXPECT_EQ(r.sense, sense::LongWriteInProgress);
         }
         EXPECT_TRUE(r.good());
-        EXPECT_GE(h.recorder->clock().now() - start, 3.0);
+        EXPECT_GE(h.recorder->clock().now() - start, 30.0);
     }
     {
         // From the WRITE that reaches a block on.

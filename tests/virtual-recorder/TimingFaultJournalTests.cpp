@@ -106,6 +106,25 @@ TEST(Faults, RulesFailTheCommandsTheyName) {
     EXPECT_TRUE(h.run({0x46, 2, 0, 0, 0, 0, 0, 0, 112, 0}).good());
 }
 
+TEST(Faults, BadAreasOfTheDisc) {
+    Harness h(MediumKind::DvdRam, 1000);
+    const auto data = pattern(64, 5);
+    ASSERT_TRUE(h.write(0, data).good());
+    ASSERT_TRUE(h.recorder->faults().addPlan("read:40:03/11/00,corrupt:10"));
+    CommandResult r;
+    auto first = h.read(0, 32, &r);
+    ASSERT_TRUE(r.good());
+    // Block 10 comes back inverted without an error; the others as written.
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        const std::uint8_t expected = i / 2048 == 10 ? static_cast<std::uint8_t>(~data[i]) : data[i];
+        ASSERT_EQ(first[i], expected) << "byte " << i;
+    }
+    h.read(32, 32, &r);
+    EXPECT_EQ(r.sense, sense::UnrecoveredReadError);
+    EXPECT_EQ(h.read(41, 8, &r), std::vector<std::uint8_t>(data.begin() + 41 * 2048, data.begin() + 49 * 2048));
+    EXPECT_TRUE(r.good());
+}
+
 TEST(Faults, UnitAttentionAfterLoadAndReset) {
     Harness h(MediumKind::DvdR);
     h.recorder->faults().unitAttentionAfterNextLoad();
@@ -140,7 +159,8 @@ TEST(Faults, PlansAreParsedFromText) {
         {"write:10:3/0C", false},
         {"sometimes", false},
         {"read:16:03/11/00, busy-op:2A:3, busy-every:2A:10, long-write:3, long-write:2.5:1000", true},
-        {"long-write-when-full; no-underruns", true},
+        {"long-write-when-full; no-underruns, corrupt:20", true},
+        {"corrupt:x", false},
         {"busy-every:2A:0", false},
         {"long-write:-1", false},
         {"long-write:3s", false},
