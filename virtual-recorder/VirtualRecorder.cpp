@@ -143,6 +143,9 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
     std::optional<Sense> failure;
     bool busy = false;
     const FaultDecision fault = st.faults.decide(request.cdb, st.clock.now());
+    // A WRITE the drive turns away itself leaves the track paused: the
+    // buffer that drains meanwhile is no host's fault.
+    if ((fault.busy || fault.sense) && request.cdb[0] == 0x2A) st.streaming = false;
     if (fault.busy) {
         busy = true;
     } else if (fault.sense) {

@@ -492,6 +492,25 @@ TEST(Underruns, AreCountedAndFailTheWriteWithoutProtection) {
     }
 }
 
+// A drive that turns WRITEs away itself (busy, long write in progress) has
+// paused the track: the drain meanwhile is no underrun, even without BUFE.
+TEST(Underruns, NoneWhileTheDriveTurnsWritesAway) {
+    for (const char* plan : {"busy-every:2A:2", "long-write:1:32"}) {
+        SCOPED_TRACE(plan);
+        Harness h(MediumKind::CdR, 100000);
+        ASSERT_TRUE(h.recorder->faults().addPlan(plan));
+        ASSERT_TRUE(h.setWriteParameters(0x01, 0x04).good());
+        ASSERT_TRUE(h.write(0, pattern(32, 0)).good());
+        CommandResult r = h.write(32, pattern(32, 1));
+        EXPECT_FALSE(r.good());
+        for (int i = 0; i < 1000000 && !r.good() && r.sense != sense::LossOfStreaming; ++i) {
+            r = h.write(32, pattern(32, 1));
+        }
+        EXPECT_TRUE(r.good()) << formatSense(r.sense);
+        EXPECT_EQ(h.recorder->discLayout()->underruns, 0u);
+    }
+}
+
 TEST(Underruns, CountSurvivesBlankingAndFormatting) {
     Harness h(MediumKind::DvdRwSequential, 100000);
     ASSERT_TRUE(h.setWriteParameters(0x20, 0xC5, 16, 16).good());
