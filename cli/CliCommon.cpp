@@ -95,6 +95,16 @@ void addRecorderOptions(CLI::App* command, RecorderOptions& options, bool withDe
 
 bool listRecorders(BurnEngine& engine, const RecorderOptions& options, const char* what) {
     const char* trace = options.trace.empty() ? nullptr : options.trace.c_str();
+    if (trace) {
+        // Initialise fails alike for a trace log it cannot open and a
+        // recorder library it cannot load; tell the two apart here.
+        std::FILE* log = std::fopen(trace, "a");
+        if (!log) {
+            std::fprintf(stderr, "velk-cli: %s: %s: cannot open the trace log\n", what, trace);
+            return false;
+        }
+        std::fclose(log);
+    }
     int result;
     if (!options.virtualDiscs.empty()) {
         std::string discs;

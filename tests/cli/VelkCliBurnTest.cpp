@@ -279,6 +279,10 @@ TEST_F(VelkCliBurnTest, RefusesBeforeStarting) {
         {"burn-image " + shellQuoted(path("nothing.iso")) + " --virtual " + cdr,
          "velk-cli: burn-image: " + path("nothing.iso") + ": No such file or directory"},
         {"burn --device 3 --virtual " + cdr + " " + file, "velk-cli: burn: no recorder 3"},
+        {"erase --trace /nonexistent-velk/trace.log --virtual " + cdr,
+         "velk-cli: erase: /nonexistent-velk/trace.log: cannot open the trace log"},
+        {"burn-image " + shellQuoted(dir_.file("empty.iso")) + " --virtual " + cdr,
+         "velk-cli: burn-image: " + path("empty.iso") + ": the image file is empty"},
         {"burn --virtual " + cdr + " " + shellQuoted(path("absent")), "no such file or folder"},
     };
     for (const Case& c : cases) {
