@@ -33,6 +33,11 @@ std::uint32_t lastSessionStart(const std::string& shown) {
     return start;
 }
 
+std::string contentsOf(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 class VelkCliBurnTest : public ::testing::Test {
 protected:
     std::string path(const std::string& relative) const { return dir_.str() + "/" + relative; }
@@ -91,10 +96,6 @@ protected:
     TempDir dir_;
 };
 
-std::string contentsOf(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Every file below `source` is in `copy` with the same bytes.
 void expectSameFiles(const std::filesystem::path& source, const std::filesystem::path& copy) {
@@ -137,15 +138,22 @@ TEST_F(VelkCliBurnTest, BurnsAFolderToADvdPlusRInTwoSessionsThenRefusesTheFinali
         << refused.output;
 }
 
-TEST_F(VelkCliBurnTest, TestWriteLeavesTheDiscAsItWas) {
+TEST_F(VelkCliBurnTest, TestWriteAtFourTimesLeavesTheDiscAsItWas) {
     std::string source = sourceTree();
-    for (const char* medium : {"cd-r", "dvd-r"}) {
-        std::string disc = newDisc(medium, std::string(medium) + ".vdisc");
+    struct Case {
+        const char* medium;
+        const char* speedBytes;  // SET CD SPEED write speed: 4 x 176.4 kB/s on CD, 4 x 1385 on DVD
+    } cases[] = {{"cd-r", "FF FF 02 C2"}, {"dvd-r", "FF FF 15 A4"}};
+    for (const Case& c : cases) {
+        std::string disc = newDisc(c.medium, std::string(c.medium) + ".vdisc");
+        std::string journal = path(std::string(c.medium) + ".journal");
         std::string before = show(disc);
-        CliRun tested = run("burn --test --speed 4 --virtual " + shellQuoted(disc) + " " + shellQuoted(source));
-        EXPECT_EQ(tested.status, 0) << medium << "\n" << tested.output;
+        CliRun tested = run("burn --test --speed 4 --virtual " + shellQuoted(disc) + " " + shellQuoted(source),
+                            FastDrive + " VELK_VIRTUAL_JOURNAL=" + shellQuoted(journal));
+        EXPECT_EQ(tested.status, 0) << c.medium << "\n" << tested.output;
         EXPECT_TRUE(says(tested, "test-wrote")) << tested.output;
-        EXPECT_EQ(show(disc), before) << medium;
+        EXPECT_EQ(show(disc), before) << c.medium;
+        EXPECT_NE(contentsOf(journal).find(std::string("T0 BB 00 ") + c.speedBytes), std::string::npos) << c.medium;
     }
 }
 
