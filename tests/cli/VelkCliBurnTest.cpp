@@ -78,7 +78,7 @@ protected:
     // export keeps block N of the disc at block N, so a later session is read
     // from its own start, as a drive's reader would.
     std::string exportAndExtract(const std::string& disc, const std::string& name) {
-        std::string load = "";
+        std::string load;
         if (std::uint32_t start = lastSessionStart(show(disc)); start != 0) {
             load = " -load sbsector " + std::to_string(start);
         }
@@ -87,15 +87,13 @@ protected:
         EXPECT_EQ(exported.status, 0) << exported.output;
         std::string out = path(name);
         std::string command = "xorriso -abort_on FAILURE" + load + " -indev " + shellQuoted(image) +
-                              " -osirrox on -extract / " +
-                              shellQuoted(out) + " >/dev/null 2>&1";
+                              " -osirrox on -extract / " + shellQuoted(out) + " >/dev/null 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << "xorriso could not read " << image;
         return out;
     }
 
     TempDir dir_;
 };
-
 
 // Every file below `source` is in `copy` with the same bytes.
 void expectSameFiles(const std::filesystem::path& source, const std::filesystem::path& copy) {
