@@ -1,5 +1,5 @@
-// Planning and boot images; the import of a previous session still answers
-// with its failure value.
+// Planning and boot images; the import of a previous session lives in
+// SessionImport.cpp.
 #include "engine/image/ImageOperations.h"
 
 #include "engine/image/ElTorito.h"
@@ -10,6 +10,5 @@ namespace velk::image {
 int PrepareImage(ImageProject& project) { return planLayout(project); }
 int SetBootImage(ImageProject& project, const char* path) { return setBootImage(project, path); }
 const char* GetBootImage(ImageProject& project) { return project.bootImagePath.c_str(); }
-int ImportSession(ImageProject&, int, std::u16string_view) { return 0; }
 
 }  // namespace velk::image

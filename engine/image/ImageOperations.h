@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "engine/image/ImageProject.h"
+#include "engine/image/SessionImport.h"
 
 namespace velk::image {
 
@@ -12,6 +13,6 @@ namespace velk::image {
 int PrepareImage(ImageProject& project);
 int SetBootImage(ImageProject& project, const char* path);
 const char* GetBootImage(ImageProject& project);
-int ImportSession(ImageProject& project, int session, std::u16string_view treePath);
+// ImportSession: see SessionImport.h.
 
 }  // namespace velk::image

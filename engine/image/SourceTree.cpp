@@ -448,8 +448,17 @@ FileItem* addVirtualFile(ImageProject& project, std::u16string_view treePath,
                          const FindData& record, ChunkDataCallback callback, void* context) {
     FolderNode* folder = findFolder(project, dropOneTrailingSeparator(treePath));
     if (!folder) return nullptr;
-    FileItem* item = insertItem(project, folder, record, {}, 0, 1);
-    if (!item) return nullptr;
+    // A folder of that name stays a folder: the file takes a name of its own.
+    FindData own = record;
+    FileItem* existing = findChild(*folder, jolietFormOf(own));
+    if (existing && existing->folder) {
+        renameEntry(project, *folder, own, false, {});
+        existing = nullptr;
+    }
+    // An entry of that name that the duplicate rule keeps stays as it is.
+    const bool kept = project.replaceExisting == 0 && existing != nullptr;
+    FileItem* item = insertItem(project, folder, own, {}, 0, 1);
+    if (!item || kept) return item;
     item->dataCallback = callback;
     item->callbackContext = context;
     return item;
