@@ -39,8 +39,10 @@
 // WRITEs of a track, in simulated time, is an underrun; the disc file counts
 // it (vdisc show prints the count). On CD-R/RW and DVD-R/-RW without BUFE in
 // page 05h the next WRITE fails with 03/0C/09; with BUFE, and always on DVD+R
-// and DVD+R DL (lossless linking), the drive pauses and goes on. At a high
-// time scale the host is slow in simulated time: use BUFE or no-underruns.
+// and DVD+R DL (lossless linking), the drive pauses and goes on. A WRITE the
+// plan turns away (busy, long write) pauses the track too. At a high time
+// scale the host is slow in simulated time: use BUFE or no-underruns. A test
+// write counts its underruns but records nothing, the count included.
 //
 // Execute requests with a completion event run on the drive's own worker
 // thread: SendASPI32Command returns SrbPending, and the worker fills the
