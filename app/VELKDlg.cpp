@@ -169,6 +169,11 @@ VELKDlg::~VELKDlg() {
 }
 
 void VELKDlg::buildControls() {
+    // The layout's pixel positions were made for a small dialog font.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
+
     for (const ButtonSpec& spec : ButtonSpecs) {
         auto* b = new skin::BtnST(this);
         b->setObjectName(QString::fromLatin1(spec.icon));
@@ -232,6 +237,9 @@ void VELKDlg::buildControls() {
     status_ = new QLabel(QStringLiteral("lSize"), this);
     status_->setObjectName(QStringLiteral("status"));
     status_->setAlignment(Qt::AlignCenter);
+    QFont statusFont = small;
+    statusFont.setPixelSize(10);
+    status_->setFont(statusFont);
     status_->setGeometry(175, 430, 120, 18);
     ringBar_ = makeBar(300, 130);
     driveBar_ = makeBar(435, 60);

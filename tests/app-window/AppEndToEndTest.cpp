@@ -1,0 +1,246 @@
+// The whole application offscreen against the virtual recorder: files
+// dropped as a file manager drops them, the buttons pressed, the log read,
+// and the disc exported and read back by independent readers.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTest>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "SkinControl/BtnST.h"
+#include "app/EnginePort.h"
+#include "app/EngineSetup.h"
+#include "app/FileDropListCtrl.h"
+#include "app/SCSkinDriver.h"
+#include "app/VELKDlg.h"
+#include "app/VELKDlgController.h"
+#include "app/VELKFrameDlg.h"
+#include "engine/api/BurnEngine.h"
+#include "platform/DynamicLibrary.h"
+#include "tests/support/TempDir.h"
+#include "virtual-recorder/DiscExport.h"
+#include "virtual-recorder/DiscStore.h"
+#include "virtual-recorder/Media.h"
+
+namespace velk::app {
+namespace {
+
+const std::string PluginPath = std::string(VELK_BINARY_DIR) + "/virtual-recorder/libvelk-vrec.so";
+
+// Runs the independent readers on `image` against `source`: empty when every
+// reader finds every file byte for byte.
+std::string readersDisagree(const std::string& image, const std::string& source) {
+    const std::string command = "/usr/bin/python3 '" + std::string(VELK_SOURCE_DIR) + "/tests/jobs/read_back.py' '" +
+                                image + "' '" + source + "' --no-udf 2>&1";
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        if (::pclose(pipe) != 0 && output.empty()) output = "read_back.py failed";
+    }
+    return output;
+}
+
+class AppEndToEnd : public ::testing::Test {
+protected:
+    void TearDown() override {
+        frame.reset();
+        engine.reset();
+        shutDownRecorder();
+        for (const char* name : {"VELK_VIRTUAL_DISCS", "VELK_VIRTUAL_TIME_SCALE", "VELK_VIRTUAL_FAULTS",
+                                 "VELK_VIRTUAL_RECORDER_LIBRARY"}) {
+            ::unsetenv(name);
+        }
+    }
+
+    // A blank disc of `medium` in the virtual recorder, and the application
+    // started on it.
+    void start(vrec::MediumKind medium, const std::string& faults = "", double scale = 100000) {
+        disc = dir.str() + "/disc";
+        std::string error;
+        auto store = vrec::DiscStore::create(disc, medium, 0, &error);
+        ASSERT_TRUE(store && store->save(&error)) << error;
+        store.reset();
+        shutDownRecorder();
+        ::setenv("VELK_VIRTUAL_RECORDER_LIBRARY", PluginPath.c_str(), 1);
+        ::setenv("VELK_VIRTUAL_DISCS", disc.c_str(), 1);
+        ::setenv("VELK_VIRTUAL_TIME_SCALE", std::to_string(scale).c_str(), 1);
+        if (faults.empty()) {
+            ::unsetenv("VELK_VIRTUAL_FAULTS");
+        } else {
+            ::setenv("VELK_VIRTUAL_FAULTS", faults.c_str(), 1);
+        }
+        engine = std::make_unique<BurnEngine>();
+        std::string problem;
+        ASSERT_TRUE(AttachRecorders(*engine, &problem)) << problem;
+        port = std::make_unique<BurnEnginePort>(*engine);
+        frame = std::make_unique<VELKFrameDlg>(*port, skin);
+        frame->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+        ASSERT_EQ(panel().selector()->count(), 1);
+        ASSERT_TRUE(panel().button(VELKDlg::IdBurn)->isEnabled());
+    }
+
+    VELKDlg& panel() { return frame->panel(); }
+    void press(int id) { QTest::mouseClick(panel().button(id), Qt::LeftButton); }
+    QStringList log() { return panel().LogLines(); }
+    // The log lines after the four welcome lines.
+    QStringList linesAfterWelcome() { return log().mid(4); }
+    bool waitForLine(const QString& line, int seconds = 120) {
+        return QTest::qWaitFor([&] { return log().contains(line); }, seconds * 1000);
+    }
+    void dropOnList(const QStringList& paths) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+        data.setUrls(urls);
+        QWidget* viewport = panel().list()->viewport();
+        const QPointF at(100, 100);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent dropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &dropEvent);
+        ASSERT_TRUE(dropEvent.isAccepted());
+    }
+    // Ends the recorder's drives so the disc file is saved and free.
+    void shutDownRecorder() {
+        if (void* library = platform::loadLibrary(PluginPath)) {
+            if (auto shutdown = reinterpret_cast<void (*)()>(platform::findSymbol(library, "vrecShutdown"))) shutdown();
+        }
+    }
+    std::string exportDisc() {
+        frame.reset();
+        engine.reset();
+        shutDownRecorder();
+        const std::string image = dir.str() + "/session.iso";
+        std::string error;
+        auto store = vrec::DiscStore::open(disc, &error);
+        EXPECT_TRUE(store) << error;
+        if (store) {
+            EXPECT_TRUE(vrec::exportImage(*store, 0, image, &error)) << error;
+        }
+        return image;
+    }
+    std::string sourceTree() {
+        dir.file("src/readme.txt", "a small file\n");
+        dir.file("src/empty.dat", "");
+        dir.file("src/a/b/deep.txt", "deep");
+        dir.file("src/Música/Καλημέρα.txt", "greek and spanish");
+        std::string big(700000, '\0');
+        for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919u) >> 5);
+        dir.file("src/data/big.bin", big);
+        return dir.str() + "/src";
+    }
+
+    velk::testing::TempDir dir;
+    std::string disc;
+    SCSkinDriver skin;
+    std::unique_ptr<BurnEngine> engine;
+    std::unique_ptr<BurnEnginePort> port;
+    std::unique_ptr<VELKFrameDlg> frame;
+};
+
+TEST_F(AppEndToEnd, DroppedFolderIsBurnedAndReadsBack) {
+    ASSERT_NO_FATAL_FAILURE(start(vrec::MediumKind::DvdPlusR));
+    EXPECT_EQ(frame->geometry().size(), QSize(540, 500));
+    const std::string source = sourceTree();
+    ASSERT_NO_FATAL_FAILURE(dropOnList({QString::fromStdString(source)}));
+    ASSERT_EQ(panel().list()->RowCount(), 1);
+    EXPECT_EQ(panel().list()->PathAt(0), source);
+
+    press(VELKDlg::IdBurn);
+    EXPECT_FALSE(panel().selector()->isEnabled());
+    ASSERT_TRUE(waitForLine(QStringLiteral("Burn Operation Complete."))) << log().join('\n').toStdString();
+    QTest::qWait(0);
+    EXPECT_EQ(linesAfterWelcome(), (QStringList{QStringLiteral("Starting Burn Operation."),
+                                                QStringLiteral("Burning Data..."),
+                                                QStringLiteral("Burn Operation Complete."), QString()}));
+    EXPECT_TRUE(panel().selector()->isEnabled());
+    EXPECT_EQ(panel().controller().State(), OperationState::Idle);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel().statusText()->text().endsWith(QLatin1String("/100.0%")); }, 5000))
+        << panel().statusText()->text().toStdString();
+
+    EXPECT_EQ(readersDisagree(exportDisc(), source), "");
+}
+
+TEST_F(AppEndToEnd, FailedBurnShowsTheFailureAndTheReason) {
+    ASSERT_NO_FATAL_FAILURE(start(vrec::MediumKind::DvdPlusR, "op:2A:03/0C/00"));
+    dir.file("one/file.txt", "data");
+    ASSERT_NO_FATAL_FAILURE(dropOnList({QString::fromStdString(dir.str() + "/one/file.txt")}));
+    press(VELKDlg::IdBurn);
+    ASSERT_TRUE(waitForLine(QStringLiteral("Burn Operation Failed."))) << log().join('\n').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log().size() >= 4 + 6; }, 5000));
+    const QStringList lines = linesAfterWelcome();
+    ASSERT_EQ(lines.size(), 6) << log().join('\n').toStdString();
+    EXPECT_EQ(lines.mid(0, 4), (QStringList{QStringLiteral("Starting Burn Operation."), QStringLiteral("Burning Data..."),
+                                            QStringLiteral("Burn Operation Complete."),
+                                            QStringLiteral("Burn Operation Failed.")}));
+    // The write error's sense: 0C/00 is ASC 0Ch, ASCQ 00h.
+    EXPECT_EQ(lines[4], QStringLiteral("Hardware Error 3072"));
+    EXPECT_EQ(lines[5], QString());
+    EXPECT_EQ(panel().controller().State(), OperationState::Idle);
+}
+
+TEST_F(AppEndToEnd, QuickEraseEjectAndDiscInfo) {
+    ASSERT_NO_FATAL_FAILURE(start(vrec::MediumKind::CdRw));
+    press(VELKDlg::IdDiscInfo);
+    QStringList lines = linesAfterWelcome();
+    ASSERT_EQ(lines.size(), 4) << log().join('\n').toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("Loading..."));
+    EXPECT_EQ(lines[1], QStringLiteral("359847 free blocks on disc."));
+    EXPECT_EQ(lines.mid(2), (QStringList{QStringLiteral("Loading Done."), QString()}));
+
+    press(VELKDlg::IdErase);
+    ASSERT_TRUE(waitForLine(QStringLiteral("Erase Operation Complete."))) << log().join('\n').toStdString();
+    QTest::qWait(0);
+    EXPECT_EQ(linesAfterWelcome().mid(4),
+              (QStringList{QStringLiteral("Starting Erase Operation."), QStringLiteral("Quick Erasing Media..."),
+                           QStringLiteral("Erase Operation Complete."), QString()}));
+
+    press(VELKDlg::IdEject);
+    EXPECT_EQ(linesAfterWelcome().mid(8),
+              (QStringList{QStringLiteral("Ejecting..."), QStringLiteral("Eject Done."), QString()}));
+    EXPECT_TRUE(panel().selector()->isEnabled());
+}
+
+TEST_F(AppEndToEnd, ClosingDuringABurnStopsItFirst) {
+    // A slow drive and more data than its buffer holds, so the burn is
+    // still running when the user closes.
+    ASSERT_NO_FATAL_FAILURE(start(vrec::MediumKind::DvdPlusR, "", 4));
+    const std::string source = sourceTree();
+    dir.file("src/data/large.bin", std::string(24 << 20, 'v'));
+    ASSERT_NO_FATAL_FAILURE(dropOnList({QString::fromStdString(source)}));
+    int questions = 0;
+    panel().SetDialogs({{}, {}, [&](const std::string&) {
+                            ++questions;
+                            return true;
+                        }});
+    press(VELKDlg::IdBurn);
+    // The window during the burn, for the documentation.
+    QProgressBar* bar = panel().imageBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->value() > bar->maximum() / 5 && bar->value() < bar->maximum(); }, 60000))
+        << log().join('\n').toStdString();
+    EXPECT_TRUE(frame->grab().save(QStringLiteral(VELK_BINARY_DIR "/main-window.png")));
+
+    EXPECT_FALSE(frame->close());
+    EXPECT_EQ(questions, 1);
+    EXPECT_TRUE(frame->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->isVisible(); }, 120000)) << log().join('\n').toStdString();
+    const QStringList lines = log();
+    EXPECT_TRUE(lines.contains(QStringLiteral("Burn Operation Failed.")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Aborted by user")));
+}
+
+}  // namespace
+}  // namespace velk::app
