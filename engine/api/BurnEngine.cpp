@@ -113,8 +113,12 @@ int BurnEngine::SetCloseDisc(int value) { return device_->closeDisc = value; }
 int BurnEngine::GetCloseDisc() { return device_->closeDisc; }
 
 // Project content.
-int BurnEngine::ResetProject() { return resetProject(*project_, 0, 0); }
+int BurnEngine::ResetProject() {
+    project_->jobs.verifyOn = 0;
+    return resetProject(*project_, 0, 0);
+}
 int BurnEngine::ResetProjectEx(int longNames, int reserved) {
+    project_->jobs.verifyOn = 0;
     return resetProject(*project_, longNames, reserved);
 }
 ItemHandle BurnEngine::AddFile(const char* treePath, const char* sourcePath) {
@@ -208,6 +212,9 @@ int BurnEngine::GetJobState() {
 }
 
 int BurnEngine::GetBlocksWritten() { return static_cast<int>(project_->jobs.blocksWritten.load()); }
+int BurnEngine::SetVerify(int value) { return project_->jobs.verifyOn = value; }
+int BurnEngine::GetVerify() { return project_->jobs.verifyOn; }
+int BurnEngine::GetBlocksVerified() { return static_cast<int>(project_->jobs.blocksVerified.load()); }
 
 int BurnEngine::SetBufferSize(int bytes) {
     int stored = std::clamp(bytes, MinBufferSize, MaxBufferSize);

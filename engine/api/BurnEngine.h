@@ -114,6 +114,15 @@ public:
     void Abort();
     int GetJobState();
     int GetBlocksWritten();
+    // Verification after the burn: every block the burn wrote is read back
+    // from the medium and compared with a digest taken as it was sent. While
+    // it runs GetJobState is JobVerifying and GetBlocksWritten counts the
+    // blocks verified, from 0 again; a mismatch or an unreadable block fails
+    // the job with ErrVerifyFailed naming the first bad block. 0 after every
+    // project reset.
+    int SetVerify(int value);
+    int GetVerify();
+    int GetBlocksVerified();
     int SetBufferSize(int bytes);
     int GetBufferSize();
     int GetBufferFill();

@@ -22,6 +22,9 @@ enum EngineError : std::int32_t {
     ErrOutOfMemory = 12,
     // A source file became shorter between planning and reading it.
     ErrFileChanged = 13,
+    // A block read back after the burn differs from what was written, or
+    // cannot be read (jobs.verifyFailedBlock names it).
+    ErrVerifyFailed = 14,
 };
 
 inline constexpr int MaxItems = 200000;
@@ -39,6 +42,8 @@ enum JobState : std::int32_t {
     JobAborted = 6,
     JobImporting = 7,
     JobWriteFailed = 8,
+    // The written blocks are being read back and compared.
+    JobVerifying = 9,
 };
 
 // Medium code from the recorder's current profile.

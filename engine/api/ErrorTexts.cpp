@@ -41,6 +41,10 @@ const char* formatErrorText(int code, const ImageProject& project, RecorderDevic
     case ErrProjectFull: std::snprintf(text, sizeof text, "%s", ProjectFullText); break;
     case ErrOutOfMemory: std::snprintf(text, sizeof text, "Out of memory"); break;
     case ErrFileChanged: std::snprintf(text, sizeof text, "File changed while it was read \"%s\"", name.c_str()); break;
+    case ErrVerifyFailed:
+        std::snprintf(text, sizeof text, "Verification failed at block %d",
+                      static_cast<int>(project.jobs.verifyFailedBlock));
+        break;
     default: std::snprintf(text, sizeof text, "Hardware Error %d", code); break;
     }
     // Cut at a character boundary so the buffer never ends in half a character.
@@ -61,6 +65,10 @@ const char16_t* formatErrorTextW(int code, const ImageProject& project, Recorder
     case ErrProjectFull: text = platform::toUtf16(ProjectFullText); break;
     case ErrOutOfMemory: text = u"Out of memory"; break;
     case ErrFileChanged: text = u"File changed while it was read \"" + name + u"\""; break;
+    case ErrVerifyFailed:
+        text = u"Verification failed at block " +
+               platform::toUtf16(std::to_string(static_cast<int>(project.jobs.verifyFailedBlock)));
+        break;
     default: text = u"Hardware Error \"" + platform::toUtf16(std::to_string(code)) + u"\""; break;
     }
     std::u16string cut = platform::toUtf16(platform::toUtf8(text), std::size(device.errorTextW) - 1);

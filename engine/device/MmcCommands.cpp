@@ -150,8 +150,10 @@ std::uint32_t ReadFormatCapacities(RecorderDevice& device) {
     return getBe32(response + 4);
 }
 
-int Read10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks, std::uint8_t* buffer) {
+int Read10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks, std::uint8_t* buffer,
+           int forceUnitAccess) {
     ScsiRequestBlock request = newRequest(0x28, Data::In, buffer, blocks * 2048u);
+    if (forceUnitAccess) request.cdb[1] = 0x08;  // FUA: from the medium, not the cache
     putBe32(request.cdb + 2, address);
     putBe16(request.cdb + 7, blocks);
     return run(device, request);

@@ -50,7 +50,9 @@ ScsiRequestBlock inquiryRequest(std::uint8_t* buffer, std::uint8_t length);
 // Block count: of the first descriptor that is type 0 with 2048-byte blocks,
 // else of the first descriptor; 0 on failure or without any descriptor.
 [[nodiscard]] std::uint32_t ReadFormatCapacities(RecorderDevice& device);
-[[nodiscard]] int Read10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks, std::uint8_t* buffer);
+// forceUnitAccess sets FUA: the drive reads the medium, not its cache.
+[[nodiscard]] int Read10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks, std::uint8_t* buffer,
+                         int forceUnitAccess = 0);
 [[nodiscard]] int Write10(RecorderDevice& device, std::uint32_t address, std::uint16_t blocks,
             const std::uint8_t* buffer, std::uint32_t bytes);
 [[nodiscard]] int SynchronizeCache(RecorderDevice& device, int immediate);

@@ -45,6 +45,13 @@ struct JobFields {
     // planned size (guarded by the project lock).
     std::vector<std::u16string> grownFiles;
 
+    // Verification: read the written blocks back after the closing (a
+    // project switch, 0 after every reset), the blocks compared so far and
+    // the first block that failed.
+    std::int32_t verifyOn = 0;
+    std::atomic<std::uint32_t> blocksVerified{0};
+    std::uint32_t verifyFailedBlock = 0;
+
     // Producer / writer hand-over.
     ChunkQueue queue;
     std::uint32_t maxChunks = 0;

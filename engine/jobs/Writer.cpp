@@ -1,12 +1,15 @@
 #include "engine/jobs/Writer.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/jobs/Closing.h"
+#include "engine/jobs/Digests.h"
 #include "engine/jobs/FormatLists.h"
 #include "engine/jobs/ImageFiles.h"
 #include "engine/jobs/JobClaim.h"
@@ -71,6 +74,13 @@ private:
     bool writeFirstChunkAtZero(std::uint32_t blocks);
     void writeFailedForGood();
     void pollDriveBuffer();
+    // Keeps the digests of the chunk just written at `address`.
+    void recordWritten(std::uint32_t address, std::uint32_t blocks);
+    // Reads every recorded chunk back and compares; false with
+    // ErrVerifyFailed when a block differs or cannot be read.
+    bool verifyWritten();
+    bool readBack(std::uint32_t address, std::uint32_t blocks, std::uint8_t* buffer);
+    void verifyFailedAt(std::uint32_t block);
     void finishOnRecorder();
     void complete();
 
@@ -89,6 +99,17 @@ private:
     std::uint8_t type_ = 0;
     std::uint32_t lba_ = 0;
     std::uint32_t sessionsBefore_ = 0;
+    // What a verifying burn sent: per chunk its address, blocks, SHA-256
+    // and, to name the first bad block of a chunk that differs, the CRC-32
+    // of each block.
+    struct WrittenChunk {
+        std::uint32_t address;
+        std::uint32_t blocks;
+        Sha256Digest digest;
+        std::array<std::uint32_t, ChunkBlocks> blockCrcs;
+    };
+    std::vector<WrittenChunk> written_;
+    bool verifying_ = false;
     int pollCountdown_ = FirstBufferPoll;
     bool pollingOff_ = false;
     bool failed_ = false;
@@ -227,6 +248,65 @@ void Writer::writeFailedForGood() {
     failed_ = true;
 }
 
+void Writer::recordWritten(std::uint32_t address, std::uint32_t blocks) {
+    const std::uint8_t* data = chunk_.data.get();
+    WrittenChunk record{address, blocks, Sha256::of(data, std::size_t{blocks} * BlockBytes), {}};
+    for (std::uint32_t b = 0; b < blocks; ++b) record.blockCrcs[b] = crc32(data + std::size_t{b} * BlockBytes, BlockBytes);
+    written_.push_back(record);
+}
+
+void Writer::verifyFailedAt(std::uint32_t block) {
+    jobs_.verifyFailedBlock = block;
+    project_.pendingError = ErrVerifyFailed;
+    failed_ = true;
+}
+
+bool Writer::readBack(std::uint32_t address, std::uint32_t blocks, std::uint8_t* buffer) {
+    for (std::uint32_t attempt = 1;; ++attempt) {
+        if (mmc::Read10(device_, address, static_cast<std::uint16_t>(blocks), buffer, 1)) return true;
+        bool busy = device_.busy != 0 || lastAsc(device_) == AscNotReady;
+        if (!busy || attempt >= 5000) return false;
+        pauseFor(device_, 100ms);
+    }
+}
+
+bool Writer::verifyWritten() {
+    jobs_.jobState = JobVerifying;
+    jobs_.blocksWritten = 0;
+    jobs_.blocksVerified = 0;
+    jobs_.notify();
+    std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[ChunkBytes]);
+    for (const WrittenChunk& chunk : written_) {
+        if (jobs_.stopRequested.load() && jobs_.jobState.load() == JobAborted) return false;
+        if (!readBack(chunk.address, chunk.blocks, buffer.get())) {
+            // Which block of the chunk cannot be read.
+            std::uint32_t bad = chunk.address;
+            for (std::uint32_t b = 0; b < chunk.blocks; ++b) {
+                if (!readBack(chunk.address + b, 1, buffer.get())) {
+                    bad = chunk.address + b;
+                    break;
+                }
+            }
+            verifyFailedAt(bad);
+            return false;
+        }
+        if (Sha256::of(buffer.get(), std::size_t{chunk.blocks} * BlockBytes) != chunk.digest) {
+            std::uint32_t bad = chunk.address;
+            for (std::uint32_t b = 0; b < chunk.blocks; ++b) {
+                if (crc32(buffer.get() + std::size_t{b} * BlockBytes, BlockBytes) != chunk.blockCrcs[b]) {
+                    bad = chunk.address + b;
+                    break;
+                }
+            }
+            verifyFailedAt(bad);
+            return false;
+        }
+        jobs_.blocksWritten += chunk.blocks;
+        jobs_.blocksVerified += chunk.blocks;
+    }
+    return true;
+}
+
 void Writer::pollDriveBuffer() {
     if (--pollCountdown_ >= 0 || pollingOff_) return;
     (void)mmc::ReadBufferCapacity(device_);
@@ -273,6 +353,9 @@ void Writer::run() {
     const bool toFile = jobs_.toFile != 0;
     const bool closeOnly = jobs_.closeOnly != 0 && !toFile;
     type_ = device_.cachedDiscType;
+    // A test write records nothing that could be read back.
+    verifying_ = jobs_.verifyOn != 0 && !toFile && !closeOnly && device_.testWrite == 0;
+    jobs_.blocksVerified = 0;
 
     if (!closeOnly) {
         if (!toFile) prepareRecorder();
@@ -284,6 +367,8 @@ void Writer::run() {
             (void)mmc::SynchronizeCache(device_, 0);
             bool written = writeFirstChunkAtZero(ChunkBlocks);
             (void)mmc::SynchronizeCache(device_, 0);
+            // Where the image starts elsewhere, block 0 holds this copy alone.
+            if (written && verifying_ && lba_ != 0) recordWritten(0, ChunkBlocks);
             if (!written) {
                 writeFailedForGood();
                 length = 0;
@@ -301,6 +386,7 @@ void Writer::run() {
                     writeFailedForGood();
                     break;
                 }
+                if (verifying_) recordWritten(lba_, blocks);
                 bytes = blocks * BlockBytes;
                 pollDriveBuffer();
             }
@@ -334,6 +420,7 @@ void Writer::run() {
             sessionsBefore_ = device::GetSessionCount(device_);
         }
         finishOnRecorder();
+        if (verifying_ && !failed_ && project_.pendingError.load() == 0) (void)verifyWritten();
     }
     complete();
 }

@@ -1,0 +1,55 @@
+// The digests a verifying burn keeps: SHA-256 against the standard's
+// examples and whatever way the bytes arrive, CRC-32 against its check value.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/jobs/Digests.h"
+
+namespace velk::jobs {
+namespace {
+
+std::string hex(const Sha256Digest& digest) {
+    std::string out;
+    char two[3];
+    for (std::uint8_t b : digest) {
+        std::snprintf(two, sizeof two, "%02x", b);
+        out += two;
+    }
+    return out;
+}
+
+Sha256Digest ofText(const std::string& text) {
+    return Sha256::of(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+TEST(DigestsTest, Sha256OfTheStandardsExamples) {
+    EXPECT_EQ(hex(ofText("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hex(ofText("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hex(ofText("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(hex(ofText(std::string(1000000, 'a'))),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(DigestsTest, Sha256IsTheSameWhateverThePieces) {
+    std::vector<std::uint8_t> data(65536 + 77);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 31 + (i >> 7));
+    Sha256Digest whole = Sha256::of(data.data(), data.size());
+    for (std::size_t piece : {1u, 55u, 63u, 64u, 65u, 2048u}) {
+        Sha256 hash;
+        for (std::size_t at = 0; at < data.size(); at += piece) hash.update(data.data() + at, std::min(piece, data.size() - at));
+        EXPECT_EQ(hash.finish(), whole) << piece;
+    }
+}
+
+TEST(DigestsTest, Crc32CheckValue) {
+    const std::string check = "123456789";
+    EXPECT_EQ(crc32(reinterpret_cast<const std::uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+    EXPECT_EQ(crc32(nullptr, 0), 0u);
+}
+
+}  // namespace
+}  // namespace velk::jobs
