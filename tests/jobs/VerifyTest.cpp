@@ -72,13 +72,15 @@ INSTANTIATE_TEST_SUITE_P(EveryWritableMedium, VerifyMediumTest,
                              return name;
                          });
 
-TEST(VerifyFaultTest, UnreadableBlockFailsTheBurnAndIsNamedUnlessVerificationIsOff) {
+TEST(VerifyFaultTest, BadBlockFailsTheBurnAndIsNamedUnlessVerificationIsOff) {
+    // A block the medium cannot give back, and one it gives back wrong.
+    for (const char* fault : {"read:77:03/11/00", "corrupt:77"})
     for (int verify : {1, 0}) {
-        SCOPED_TRACE(verify ? "verify on" : "verify off");
+        SCOPED_TRACE(::testing::Message() << fault << (verify ? " verify on" : " verify off"));
         VirtualBurn burn;
         burn.makeDisc(MediumKind::DvdPlusR);
         std::string source = makeSourceTree(burn.dir);
-        ASSERT_NO_FATAL_FAILURE(burn.attach("read:77:03/11/00"));
+        ASSERT_NO_FATAL_FAILURE(burn.attach(fault));
         int failed = burnWithVerify(burn, source, verify);
         if (verify) {
             EXPECT_EQ(failed, 1);
