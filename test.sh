@@ -2,7 +2,9 @@
 # Installs what the build and the tests need, then builds and runs the whole
 # suite twice: a normal build and one under AddressSanitizer +
 # UndefinedBehaviorSanitizer. The threaded job tests also run under
-# ThreadSanitizer.
+# ThreadSanitizer. The desktop application and its window tests are built in
+# the normal stage only (offscreen), and its installed layout is started once
+# under a real X server (xvfb-run).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -11,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   # independent readers that check our images
   genisoimage xorriso 7zip udftools python3 python3-pycdlib dumpet
+  # the desktop application, its offscreen tests and the X server smoke test
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins xvfb xauth python3-xlib
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -32,18 +36,29 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j"$jobs" ${VELK_CTEST_ARGS:-})
 }
 
+# Qt's window tests draw offscreen; nothing needs a display.
+export QT_QPA_PLATFORM=offscreen
+
 echo "== normal build"
 run_suite build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+echo "== the installed application under a real X server"
+rm -rf build/normal/stage
+cmake --install build/normal --prefix build/normal/stage >/dev/null
+env -u QT_QPA_PLATFORM xvfb-run -a /usr/bin/python3 tests/app-window/xvfb_smoke.py build/normal/stage
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DVELK_SANITIZE=address,undefined -DVELK_BUILD_BENCH=OFF
+  run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DVELK_SANITIZE=address,undefined -DVELK_BUILD_BENCH=OFF \
+  -DVELK_BUILD_APP=OFF
 
 # The threaded parts (producer and writer, the virtual recorder's plugin
-# workers) also run under ThreadSanitizer.
+# workers, the window's burn set-up thread and callbacks) also run under
+# ThreadSanitizer.
 echo "== ThreadSanitizer build (threaded modules)"
-tsan_targets=(velk_jobs_tests velk_virtual_recorder_tests)
-cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE=thread -DVELK_BUILD_BENCH=OFF >/dev/null
+tsan_targets=(velk_jobs_tests velk_virtual_recorder_tests velk_app_tests)
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE=thread -DVELK_BUILD_BENCH=OFF \
+  -DVELK_BUILD_APP=OFF >/dev/null
 cmake --build build/tsan -j"$jobs" --target "${tsan_targets[@]}"
 for target in "${tsan_targets[@]}"; do
   TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$target" --gtest_brief=1
