@@ -42,8 +42,18 @@ DriveBuffer::DriveBuffer(const SimClock& clock, std::uint32_t capacityBytes)
 
 void DriveBuffer::drain() {
     const double now = clock_.now();
-    level_ = std::max(0.0, level_ - (now - lastUpdate_) * rate_);
+    if (!held_) level_ = std::max(0.0, level_ - (now - lastUpdate_) * rate_);
     lastUpdate_ = now;
+}
+
+void DriveBuffer::hold() {
+    drain();
+    held_ = true;
+}
+
+void DriveBuffer::release() {
+    drain();
+    held_ = false;
 }
 
 void DriveBuffer::setDrainRate(double bytesPerSecond) {
@@ -72,11 +82,13 @@ void DriveBuffer::fill(std::uint32_t bytes) {
     // streams through it.
     const double room = static_cast<double>(capacity_) - level_;
     if (bytes > room) {
+        release();
         const double excess = std::min<double>(bytes, capacity_) - room;
         clock_.sleepFor(excess / rate_);
         drain();
     }
     level_ = std::min<double>(capacity_, level_ + bytes);
+    if (level_ >= capacity_) release();
     if (bytes > capacity_) clock_.sleepFor((bytes - capacity_) / rate_);
 }
 
@@ -88,6 +100,7 @@ double DriveBuffer::secondsToEmpty() {
 void DriveBuffer::clear() {
     drain();
     level_ = 0.0;
+    held_ = false;
 }
 
 void PendingOperation::start(const SimClock& clock, double seconds, const Sense& whileRunning) {

@@ -34,6 +34,8 @@ private:
 // The drive's data buffer: WRITE adds bytes, the medium takes them at the
 // current write speed. A WRITE that does not fit waits, in simulated time,
 // until enough has drained, which throttles the host to the write speed.
+// While held, the buffer fills without draining: a drive starts recording a
+// track once its buffer is full, or when the host flushes it.
 class DriveBuffer {
 public:
     DriveBuffer(const SimClock& clock, std::uint32_t capacityBytes);
@@ -48,9 +50,13 @@ public:
     bool fits(std::uint32_t bytes);
     // Waits until `bytes` fit, then adds them.
     void fill(std::uint32_t bytes);
-    // Simulated seconds until the buffer is empty.
+    // Simulated seconds until the buffer is empty (at the drain rate, also
+    // while held).
     double secondsToEmpty();
     void clear();
+    // Holds the medium back until the buffer is full or released.
+    void hold();
+    void release();
 
 private:
     void drain();
@@ -59,6 +65,7 @@ private:
     double level_ = 0.0;
     double rate_ = 1.0;
     double lastUpdate_ = 0.0;
+    bool held_ = false;
 };
 
 // An operation started with the Immed bit: until it ends, commands that need

@@ -668,6 +668,9 @@ Result write10(CommandContext& c) {
             return sense::LossOfStreaming;
         }
     }
+    // The first WRITE of a track: the drive starts recording once its
+    // buffer is full, or at the flush.
+    if (d.sequential() && !st.streaming) st.buffer.hold();
     st.buffer.fill(bytes);
     if (!test && !st.disc->writeBlocks(lba, blocks, c.data)) return sense::WriteError;
     TrackWriteMode mode;
@@ -681,6 +684,7 @@ Result write10(CommandContext& c) {
 Result synchronizeCache(CommandContext& c) {
     const bool immed = (c.cdb[1] & 0x02) != 0;
     c.st.streaming = false;
+    c.st.buffer.release();
     runLong(c, immed, c.st.buffer.secondsToEmpty(), sense::LongWriteInProgress);
     return saveOrFail(c);
 }
@@ -691,6 +695,7 @@ Result reserveTrack(CommandContext& c) {
     if ((c.cdb[1] & 0x01) != 0) return sense::InvalidFieldInCdb;
     auto& st = c.st;
     st.streaming = false;
+    st.buffer.release();
     const bool test = st.testWriting();
     if (auto refusal = st.recordingLayout().reserveTrack(getBe32(c.cdb + 5))) return refusal;
     return test ? Result{} : saveOrFail(c);
@@ -728,8 +733,9 @@ Result closeTrackSession(CommandContext& c) {
     if (!closeFunctionDefined(layoutOf(c).medium, function)) return sense::InvalidFieldInCdb;
     const bool test = st.testWriting();
     DiscLayout& d = st.recordingLayout();
-    double seconds = st.buffer.secondsToEmpty();
     st.streaming = false;
+    st.buffer.release();
+    double seconds = st.buffer.secondsToEmpty();
     if (d.medium == MediumKind::DvdPlusRw) {
         if (d.formattedBlocks == 0) return sense::IncompatibleFormat;
         if (function != 0) seconds += kBackgroundFormatSeconds;

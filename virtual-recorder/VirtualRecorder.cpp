@@ -111,6 +111,7 @@ DiscLayout& VirtualRecorder::State::recordingLayout() {
 void VirtualRecorder::State::endRecording() {
     simulated.reset();
     streaming = false;
+    buffer.release();
 }
 
 void CommandContext::respond(const std::vector<std::uint8_t>& bytes, std::uint32_t allocation) const {
@@ -145,7 +146,10 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
     const FaultDecision fault = st.faults.decide(request.cdb, st.clock.now());
     // A WRITE the drive turns away itself leaves the track paused: the
     // buffer that drains meanwhile is no host's fault.
-    if ((fault.busy || fault.sense) && request.cdb[0] == 0x2A) st.streaming = false;
+    if ((fault.busy || fault.sense) && request.cdb[0] == 0x2A) {
+        st.streaming = false;
+        st.buffer.release();
+    }
     if (fault.busy) {
         busy = true;
     } else if (fault.sense) {

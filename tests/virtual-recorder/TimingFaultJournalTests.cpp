@@ -70,6 +70,29 @@ TEST(DriveBuffer, DrainsAtTheWriteSpeedBetweenWrites) {
     EXPECT_LE(buffer.level(), 1000000u);
 }
 
+TEST(DriveBuffer, HeldUntilFullThenDrains) {
+    SimClock clock(50.0);
+    DriveBuffer buffer(clock, 1000000);
+    buffer.setDrainRate(100000.0);
+    buffer.hold();
+    buffer.fill(500000);
+    clock.sleepFor(2.0);
+    EXPECT_EQ(buffer.level(), 500000u);  // the medium waits for a full buffer
+    buffer.fill(500000);                 // full: recording starts
+    const double full = clock.now();
+    clock.sleepFor(2.0);
+    const double drained = 100000.0 * (clock.now() - full);
+    EXPECT_NEAR(buffer.level(), 1000000.0 - drained, 30000.0);
+    EXPECT_GE(drained, 200000.0);
+    // Released by the host (a flush) before it is full.
+    buffer.clear();
+    buffer.hold();
+    buffer.fill(300000);
+    buffer.release();
+    clock.sleepFor(1.0);
+    EXPECT_LT(buffer.level(), 300000u - 50000u);
+}
+
 TEST(Faults, RulesFailTheCommandsTheyName) {
     Harness h(MediumKind::CdR);
     auto& faults = h.recorder->faults();
