@@ -6,6 +6,8 @@
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/image/HeaderGenerator.h"
+#include "engine/image/UdfDescriptors.h"
+#include "engine/image/UdfVolume.h"
 #include "engine/jobs/FormatLists.h"
 #include "engine/jobs/ImageFiles.h"
 #include "engine/jobs/JobClaim.h"
@@ -68,9 +70,15 @@ bool prepareMedium(RecorderDevice& device, std::uint8_t type) {
     }
 }
 
+// Media overwritten in place: the new image grows the volume already there
+// (its descriptors at the disc's start are written again).
+bool growsVolume(std::uint8_t type) {
+    return type == DiscDvdRam || type == DiscDvdPlusRw || type == DiscDvdRwRestricted;
+}
+
 // The block address where the new image starts.
 void findStartAddress(ImageProject& project, RecorderDevice& device, std::uint8_t type) {
-    if (type == DiscDvdRam || type == DiscDvdPlusRw) {
+    if (growsVolume(type)) {
         project.plan.startLba = device::GetIsoVolumeSize(device);
         return;
     }
@@ -80,6 +88,41 @@ void findStartAddress(ImageProject& project, RecorderDevice& device, std::uint8_
     } else if (mmc::ReadTrackInformation(device, 1)) {
         project.plan.startLba = trackField(device, mmc::TrackStartAddress);
     }
+}
+
+// The descriptor tag identifier of a block (ECMA-167 3/7.2.1), after a read
+// whose failure is no error of the burn's; 0 when the block cannot be read.
+std::uint16_t tagOfBlock(RecorderDevice& device, std::uint32_t lba, std::uint8_t* block) {
+    const std::uint16_t errorCode = device.lastErrorCode.load();
+    const bool read = mmc::Read10(device, lba, 1, block) != 0;
+    device.lastErrorCode = errorCode;
+    return read ? static_cast<std::uint16_t>(block[0] | (block[1] << 8)) : 0;
+}
+
+// UDF readers of a grown volume start at the anchor in block 256 of the
+// disc, which still points at the first volume's structures: it is written
+// again to point at the new image's. Some readers also take the file set
+// from the partition's first block (257) instead of where the logical
+// volume says, so the old file set there is replaced by one for the new
+// tree. A block that holds no such descriptor (the old volume had no UDF
+// bridge and may keep file data there) is left alone; readers then find the
+// grown volume through ISO 9660 only. False when a write fails.
+bool pointDiscUdfAtGrownVolume(ImageProject& project, RecorderDevice& device) {
+    constexpr std::uint32_t AnchorBlock = 256;
+    constexpr std::uint32_t FileSetBlock = 257;
+    constexpr std::uint16_t AnchorTag = 2;
+    constexpr std::uint16_t FileSetTag = 256;
+    if (!project.udfOn || project.plan.startLba == 0 || device.testWrite) return true;
+    std::uint8_t block[2048];
+    if (tagOfBlock(device, AnchorBlock, block) != AnchorTag) return true;
+    // The anchor writer counts blocks from the UDF session start; block 256
+    // of the disc lies before it, at 256 - start (modulo 2^32, as the writer
+    // adds the start back).
+    image::writeAnchor(project, AnchorBlock - project.udf.sessionStart, block);
+    if (!mmc::Write10(device, AnchorBlock, 1, block, sizeof block)) return false;
+    if (tagOfBlock(device, FileSetBlock, block) != FileSetTag) return true;
+    image::writeFileSetDescriptor(project, FileSetBlock - image::UdfPartitionStart, block);
+    return mmc::Write10(device, FileSetBlock, 1, block, sizeof block) != 0;
 }
 
 }  // namespace
@@ -113,10 +156,16 @@ int SetUpBurnJob(ImageProject& project, RecorderDevice& device, CompletionCallba
         project.plan.startLba = 0;
     }
     if (project.udfOn) {
-        bool readTrack = toRecorder && !jobs.fromFile && type != DiscDvdRam && type != DiscDvdPlusRw;
+        // A grown volume's UDF structures lie in the new image like the
+        // rest of it, so they start where it starts.
+        bool readTrack = toRecorder && !jobs.fromFile && !growsVolume(type);
         project.udf.sessionStart = readTrack ? trackField(device, mmc::TrackStartAddress) : project.plan.startLba;
     }
     if (!jobs.fromFile && !image::GenerateHeader(project, project.plan.startLba, project.udf.sessionStart)) {
+        return giveUp();
+    }
+    if (toRecorder && !jobs.fromFile && growsVolume(type) && !pointDiscUdfAtGrownVolume(project, device)) {
+        reportLastSense(device);
         return giveUp();
     }
     device.burnContext = context;

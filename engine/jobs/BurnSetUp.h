@@ -7,8 +7,9 @@
 // sequential DVD-RW is quick-formatted, a restricted-overwrite DVD-RW grown
 // and a blank DVD+RW formatted, each followed by a bounded "not ready" wait.
 // The new image starts at the size of the ISO 9660 volume already there on
-// DVD-RAM and DVD+RW (it grows that volume), else at the next writable
-// address of the last track.
+// DVD-RAM, DVD+RW and restricted-overwrite DVD-RW (it grows that volume, its
+// UDF structures start with it and the UDF anchor at block 256 of the disc is
+// pointed at them), else at the next writable address of the last track.
 #pragma once
 
 #include "engine/api/EngineTypes.h"
