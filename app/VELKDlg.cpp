@@ -74,7 +74,10 @@ struct VELKDlg::Adapters {
     struct LineBox final : TextBox {
         QLineEdit* edit;
         std::string Text() const override { return edit->text().toStdString(); }
-        void SetText(const std::string& text) override { edit->setText(q(text)); }
+        void SetText(const std::string& text) override {
+            edit->setText(q(text));
+            edit->setCursorPosition(0);  // show the start of a long label
+        }
     };
     struct Check final : CheckBox {
         QCheckBox* box;
