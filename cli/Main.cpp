@@ -5,6 +5,7 @@
 #include "cli/CliCommon.h"
 #include "cli/DeviceCommands.h"
 #include "cli/ImageCommand.h"
+#include "cli/SessionCommands.h"
 #include "cli/TreeCommand.h"
 #include "cli/VdiscCommand.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     velk::cli::addVdiscCommand(app);
     velk::cli::addDeviceCommands(app);
     velk::cli::addBurnCommands(app);
+    velk::cli::addSessionCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::RuntimeError& error) {
