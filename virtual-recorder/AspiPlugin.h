@@ -35,8 +35,9 @@
 //                     scales at which no host could keep a drive fed)
 // Example: VELK_VIRTUAL_FAULTS_0='long-write:3,busy-every:2A:50'.
 //
-// Underruns: on sequential media the drive buffer running empty between two
-// WRITEs of a track, in simulated time, is an underrun; the disc file counts
+// Underruns: on sequential media the drive starts recording a track once its
+// buffer is full (or flushed); the buffer running empty after that, before
+// the next WRITE, in simulated time, is an underrun. The disc file counts
 // it (vdisc show prints the count). On CD-R/RW and DVD-R/-RW without BUFE in
 // page 05h the next WRITE fails with 03/0C/09; with BUFE, and always on DVD+R
 // and DVD+R DL (lossless linking), the drive pauses and goes on. A WRITE the
