@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 
 #include "SkinControl/BtnST.h"
@@ -39,9 +41,9 @@ const std::string PluginPath = std::string(VELK_BINARY_DIR) + "/virtual-recorder
 
 // Runs the independent readers on `image` against `source`: empty when every
 // reader finds every file byte for byte.
-std::string readersDisagree(const std::string& image, const std::string& source) {
+std::string readersDisagree(const std::string& image, const std::string& source, bool udf) {
     const std::string command = "/usr/bin/python3 '" + std::string(VELK_SOURCE_DIR) + "/tests/jobs/read_back.py' '" +
-                                image + "' '" + source + "' --no-udf 2>&1";
+                                image + "' '" + source + "'" + (udf ? "" : " --no-udf") + " 2>&1";
     std::string output;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         char buffer[512];
@@ -49,6 +51,18 @@ std::string readersDisagree(const std::string& image, const std::string& source)
         if (::pclose(pipe) != 0 && output.empty()) output = "read_back.py failed";
     }
     return output;
+}
+
+// Every file under `root` by relative path, with its bytes.
+std::map<std::string, std::string> treeContents(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        files[std::filesystem::relative(entry.path(), root).string()] =
+            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return files;
 }
 
 class AppEndToEnd : public ::testing::Test {
@@ -158,6 +172,7 @@ TEST_F(AppEndToEnd, DroppedFolderIsBurnedAndReadsBack) {
     ASSERT_NO_FATAL_FAILURE(dropOnList({QString::fromStdString(source)}));
     ASSERT_EQ(panel().list()->RowCount(), 1);
     EXPECT_EQ(panel().list()->PathAt(0), source);
+    panel().udfBridgeBox()->setChecked(true);
 
     press(VELKDlg::IdBurn);
     EXPECT_FALSE(panel().selector()->isEnabled());
@@ -171,7 +186,54 @@ TEST_F(AppEndToEnd, DroppedFolderIsBurnedAndReadsBack) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return panel().statusText()->text().endsWith(QLatin1String("/100.0%")); }, 5000))
         << panel().statusText()->text().toStdString();
 
-    EXPECT_EQ(readersDisagree(exportDisc(), source), "");
+    EXPECT_EQ(readersDisagree(exportDisc(), source, true), "");
+}
+
+TEST_F(AppEndToEnd, ImportSessionAppendsASecondSession) {
+    ASSERT_NO_FATAL_FAILURE(start(vrec::MediumKind::DvdPlusR));
+    dir.file("first/one.txt", "first session");
+    dir.file("first/sub/two.txt", "also first");
+    dir.file("second/three.txt", "second session");
+    // What the last session's tree must hold: both burns.
+    dir.file("both/one.txt", "first session");
+    dir.file("both/sub/two.txt", "also first");
+    dir.file("both/three.txt", "second session");
+
+    ASSERT_NO_FATAL_FAILURE(dropOnList({QString::fromStdString(dir.str() + "/first")}));
+    press(VELKDlg::IdBurn);
+    ASSERT_TRUE(waitForLine(QStringLiteral("Burn Operation Complete."))) << log().join('\n').toStdString();
+    ASSERT_FALSE(log().contains(QStringLiteral("Burn Operation Failed."))) << log().join('\n').toStdString();
+
+    press(VELKDlg::IdClear);
+    EXPECT_EQ(panel().list()->RowCount(), 0);
+    ASSERT_NO_FATAL_FAILURE(dropOnList({QString::fromStdString(dir.str() + "/second")}));
+    panel().importSessionBox()->setChecked(true);
+    const int before = static_cast<int>(log().size());
+    press(VELKDlg::IdBurn);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log().mid(before).contains(QStringLiteral("Burn Operation Complete.")); },
+                                120000))
+        << log().join('\n').toStdString();
+    ASSERT_FALSE(log().contains(QStringLiteral("Burn Operation Failed."))) << log().join('\n').toStdString();
+
+    const std::string image = exportDisc();
+    // The image holds the disc from block 0; the new session's tree starts
+    // at its first track.
+    std::string error;
+    auto store = vrec::DiscStore::open(disc, &error);
+    ASSERT_TRUE(store) << error;
+    std::uint32_t sessionStart = 0, sessions = 0;
+    for (const vrec::Track& track : store->layout().tracks) {
+        if (track.closed && track.session > sessions) {
+            sessions = track.session;
+            sessionStart = track.start;
+        }
+    }
+    ASSERT_EQ(sessions, 2u);
+    const std::string extracted = dir.str() + "/extracted";
+    const std::string command = "xorriso -indev '" + image + "' -load sbsector " + std::to_string(sessionStart) +
+                                " -osirrox on -extract / '" + extracted + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(treeContents(extracted), treeContents(dir.str() + "/both"));
 }
 
 TEST_F(AppEndToEnd, FailedBurnShowsTheFailureAndTheReason) {
