@@ -23,7 +23,7 @@ constexpr std::uint8_t CharDirectory = 0x02;
 constexpr std::uint8_t CharParent = 0x08;
 
 std::uint32_t logical(const ImageProject& project, std::uint32_t relativeBlock) {
-    return relativeBlock - UdfPartitionStart + project.udf.sessionStart;
+    return relativeBlock + project.udf.sessionStart - project.udf.partitionStart;
 }
 
 // Bytes 16-175 of a file entry, common to folders and files.
@@ -152,7 +152,7 @@ void writeFileFileEntry(const ImageProject& project, const FileItem& file,
     writeFileEntryHead(out, 5, 1, file.size, timestamp, uniqueId);
     if (file.size > 0) {
         std::uint32_t first = file.fixedBlock
-                                  ? file.dataBlock - UdfPartitionStart
+                                  ? file.dataBlock - project.udf.partitionStart
                                   : logical(project, project.udf.dataStart + file.dataBlock);
         std::uint64_t remaining = file.size;
         std::uint32_t index = 0;

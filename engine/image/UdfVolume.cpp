@@ -20,8 +20,19 @@ std::uint32_t physical(const ImageProject& project, std::uint32_t block) {
     return block + project.udf.sessionStart;
 }
 
+// The partition ends where the image's closing anchor lies.
 std::uint32_t partitionBlocks(const ImageProject& project) {
-    return project.udf.sessionStart + project.udf.partitionLength;
+    return project.udf.sessionStart + project.udf.partitionLength + UdfPartitionStart - project.udf.partitionStart;
+}
+
+// Where the partition starts on the disc: at block 257, unless a file kept
+// from an earlier session has its data before that (a first session without
+// the UDF bridge); then at block 0, so that every file lies inside it.
+std::uint32_t partitionStartFor(const ImageProject& project) {
+    for (const auto& item : project.itemTable) {
+        if (item->fixedBlock && item->size != 0 && item->dataBlock < UdfPartitionStart) return 0;
+    }
+    return UdfPartitionStart;
 }
 
 void writeLabelDString(const ImageProject& project, std::uint8_t* at, std::size_t fieldBytes) {
@@ -63,7 +74,7 @@ void fixUdfLocations(ImageProject& project, std::uint32_t vrsStart) {
     udf.reserveVds = UdfReserveVdsBlock;
     udf.integrity = UdfIntegrityBlock;
     udf.anchor = UdfAnchorBlock;
-    udf.partitionStart = UdfPartitionStart;
+    udf.partitionStart = partitionStartFor(project);
     udf.fileSet = UdfFileSetBlock;
     udf.dirCount = 1;
     udf.fileCount = 0;
@@ -140,7 +151,7 @@ void writeLogicalVolumeDescriptor(const ImageProject& project, std::uint32_t loc
     putLe32(out + 212, BlockBytes);
     writeDomainId(out + 216, 0x03);  // hard and soft write protect
     writeLongAd(out + 248, 2 * BlockBytes,
-                physical(project, UdfFileSetBlock) - UdfPartitionStart);
+                physical(project, UdfFileSetBlock) - project.udf.partitionStart);
     putLe32(out + 264, 6);  // map table length
     putLe32(out + 268, 1);  // number of partition maps
     writeImplementationId(out + 272);
@@ -162,7 +173,7 @@ void writePartitionDescriptor(const ImageProject& project, std::uint32_t locatio
     writeEntityId(out + 24, "+NSR02");
     // 56 partition contents use: zero
     putLe32(out + 184, 1);  // access type: read-only
-    putLe32(out + 188, UdfPartitionStart);
+    putLe32(out + 188, project.udf.partitionStart);
     putLe32(out + 192, partitionBlocks(project));
     writeImplementationId(out + 196);
     // 228 implementation use: zero
@@ -252,14 +263,14 @@ void writeFileSetDescriptor(const ImageProject& project, std::uint32_t location,
     writeLabelDString(project, out + 304, 32);
     // 336 copyright, 368 abstract file identifiers: zero
     writeLongAd(out + 400, BlockBytes,
-                physical(project, project.root->udf.entryBlock) - UdfPartitionStart);
+                physical(project, project.root->udf.entryBlock) - project.udf.partitionStart);
     writeDomainId(out + 416, 0x00);
     // 448 next extent: zero
     writeDescriptorTag(out, TagFileSet, location, 496);
 }
 
 void writeFileSet(const ImageProject& project, std::uint8_t* out) {
-    std::uint32_t logical = physical(project, UdfFileSetBlock) - UdfPartitionStart;
+    std::uint32_t logical = physical(project, UdfFileSetBlock) - project.udf.partitionStart;
     writeFileSetDescriptor(project, logical, out);
     writeTerminatingDescriptor(logical + 1, out + BlockBytes);
 }

@@ -8,9 +8,10 @@
 // partition from physical block 257 (file set descriptor at 257, its
 // terminator at 258), the closing anchor in the image's last block. Every
 // physical location written is the relative block + udfSessionStart; inside
-// the partition, logical block = physical - 257. The partition itself starts
-// at physical 257 on every session, so on an appended session it spans the
-// earlier sessions as well. Numbers are little-endian.
+// the partition, logical block = physical - partition start. The partition
+// starts at physical 257 on every session, so on an appended session it spans
+// the earlier sessions as well; when a file kept from an earlier session lies
+// before block 257 it starts at physical 0 instead. Numbers are little-endian.
 #pragma once
 
 #include <cstdint>

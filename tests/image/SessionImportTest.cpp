@@ -18,6 +18,8 @@
 #include "engine/image/Layout.h"
 #include "engine/image/SessionImport.h"
 #include "engine/image/SourceTree.h"
+#include "engine/image/UdfFiles.h"
+#include "engine/image/UdfVolume.h"
 #include "image/ImageTestSupport.h"
 #include "image/TestImageWriter.h"
 #include "platform/Text.h"
@@ -196,6 +198,29 @@ TEST(SessionImportTest, ImportedFilesTakeNoNewBlocksAndTheNewSessionPointsAtTheO
     ASSERT_NE(addVirtual(*project, u"\\", u"new.txt", 3000), nullptr);
     ASSERT_GT(image::PrepareImage(*project), 0);
     EXPECT_EQ(project->plan.dataBlocks, 2u) << "only the new file is streamed";
+}
+
+// A first session without the UDF bridge keeps its data below block 257,
+// where the UDF partition usually starts: the partition then starts at block
+// 0, so the new session's UDF file entries still reach the old data.
+TEST(SessionImportTest, OldDataBeforeBlock257MovesTheUdfPartitionToTheDiscsStart) {
+    for (std::uint32_t oldBlock : {30u, 400u}) {
+        SCOPED_TRACE(oldBlock);
+        auto project = newProject();
+        platform::FindData record;
+        platform::setFileName(record, u"old.bin");
+        record.sizeLow = 5000;
+        FileItem* old = insertItem(*project, project->root, record, {}, oldBlock, 1);
+        ASSERT_NE(old, nullptr);
+        ASSERT_GT(image::PrepareImage(*project), 0);
+        const std::uint32_t partitionStart = oldBlock < 257 ? 0 : 257;
+        EXPECT_EQ(project->udf.partitionStart, partitionStart);
+        std::uint8_t block[BlockBytes];
+        image::writeFileFileEntry(*project, *old, 16, block);
+        EXPECT_EQ(image::getLe32(block + 180), oldBlock - partitionStart) << "the old extent, inside the partition";
+        image::writePartitionDescriptor(*project, 34, block);
+        EXPECT_EQ(image::getLe32(block + 188), partitionStart);
+    }
 }
 
 // ---- Hostile discs ----
