@@ -8,8 +8,11 @@
 #include <QComboBox>
 #include <QDropEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSettings>
+#include <QTimer>
 #include <QTest>
 #include <QUrl>
 #include <cstdio>
@@ -234,6 +237,56 @@ TEST_F(AppEndToEnd, ImportSessionAppendsASecondSession) {
                                 " -osirrox on -extract / '" + extracted + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     EXPECT_EQ(treeContents(extracted), treeContents(dir.str() + "/both"));
+}
+
+TEST_F(AppEndToEnd, FrameSitsTopLeftWithTheStoredVersionInItsTitle) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.str()));
+    QSettings(QStringLiteral("Orvell"), QString()).setValue(QStringLiteral("Version"), QStringLiteral("3.1"));
+    ASSERT_NO_FATAL_FAILURE(start(vrec::MediumKind::DvdPlusR));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Orvell V3.1"));
+    EXPECT_EQ(frame->pos(), QPoint(0, 0));
+    EXPECT_EQ(frame->size(), QSize(540, 500));
+    EXPECT_EQ(panel().geometry(), QRect(2, 2, 538, 498));
+    EXPECT_EQ(panel().button(VELKDlg::IdBurn)->geometry(), QRect(160, 10, 50, 53));
+    EXPECT_EQ(panel().list()->geometry(), QRect(20, 115, 400, 210));
+    EXPECT_EQ(panel().labelBox()->text(), QStringLiteral("VELK.EXAMPLE.ORG"));
+    QSettings(QStringLiteral("Orvell"), QString()).remove(QStringLiteral("Version"));
+}
+
+TEST_F(AppEndToEnd, ListEditingThroughTheButtonsAndTheMenu) {
+    ASSERT_NO_FATAL_FAILURE(start(vrec::MediumKind::DvdPlusR));
+    const std::string file = dir.file("pick/file.txt", "x");
+    const std::string folder = dir.str() + "/pick";
+    panel().SetDialogs({[&] { return std::vector<std::string>{file}; }, [&] { return folder; }, {}});
+    // Chooses the menu entry `index` of the Add button's menu.
+    auto chooseFromAddMenu = [&](int index) {
+        QTimer::singleShot(0, [index] {
+            QWidget* popup = QApplication::activePopupWidget();
+            ASSERT_NE(popup, nullptr);
+            for (int i = 0; i <= index; ++i) QTest::keyClick(popup, Qt::Key_Down);
+            QTest::keyClick(popup, Qt::Key_Return);
+        });
+        press(VELKDlg::IdAdd);
+        QCoreApplication::processEvents();  // the chosen command is posted
+    };
+    chooseFromAddMenu(0);
+    chooseFromAddMenu(1);
+    FileDropListCtrl& list = *panel().list();
+    ASSERT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(list.PathAt(0), folder);
+    EXPECT_EQ(list.PathAt(1), file);
+
+    list.setCurrentItem(list.topLevelItem(0));
+    press(VELKDlg::IdDelete);
+    ASSERT_EQ(list.RowCount(), 1);
+    EXPECT_EQ(list.PathAt(0), file);
+
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.visualItemRect(list.topLevelItem(0)).center());
+    EXPECT_EQ(list.RowCount(), 0);
+
+    chooseFromAddMenu(0);
+    press(VELKDlg::IdClear);
+    EXPECT_EQ(list.RowCount(), 0);
 }
 
 TEST_F(AppEndToEnd, FailedBurnShowsTheFailureAndTheReason) {
