@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTextCursor>
 #include <QSettings>
 #include <QTimer>
 #include <QTest>
@@ -176,11 +178,20 @@ TEST_F(AppEndToEnd, DroppedFolderIsBurnedAndReadsBack) {
     ASSERT_EQ(panel().list()->RowCount(), 1);
     EXPECT_EQ(panel().list()->PathAt(0), source);
     panel().udfBridgeBox()->setChecked(true);
+    // The user put the caret into the log and selected some text: new lines
+    // still go to the end and nothing is replaced.
+    auto* logBox = panel().findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    ASSERT_NE(logBox, nullptr);
+    QTextCursor caret(logBox->document());
+    caret.movePosition(QTextCursor::Start);
+    caret.movePosition(QTextCursor::Right, QTextCursor::KeepAnchor, 8);
+    logBox->setTextCursor(caret);
 
     press(VELKDlg::IdBurn);
     EXPECT_FALSE(panel().selector()->isEnabled());
     ASSERT_TRUE(waitForLine(QStringLiteral("Burn Operation Complete."))) << log().join('\n').toStdString();
     QTest::qWait(0);
+    EXPECT_TRUE(log().first().startsWith(QLatin1String("For further information/queries, please visit: ")));
     EXPECT_EQ(linesAfterWelcome(), (QStringList{QStringLiteral("Starting Burn Operation."),
                                                 QStringLiteral("Burning Data..."),
                                                 QStringLiteral("Burn Operation Complete."), QString()}));
