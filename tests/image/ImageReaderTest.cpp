@@ -1,7 +1,7 @@
 // Images written by the test image writer, read back by independent
 // readers: isoinfo (ISO and Joliet), xorriso, 7zz (ISO and UDF), udfinfo,
 // pycdlib (ISO, Joliet, UDF and El Torito) and dumpet. Every reader must
-// list every entry with its name and size, pycdlib with its date, and
+// list every entry with its name and size, pycdlib and 7-Zip with its date, and
 // extracted files must carry their sources' bytes.
 //
 // The tree holds what readers have misread before: a file without an
@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -92,6 +93,18 @@ std::string randomBytes(std::size_t length, unsigned seed) {
 struct Listings {
     Listing iso, joliet, udf;
 };
+
+// "/A./b." -> "/A/b": how readers show names whose dot only marks "no
+// extension".
+std::string withoutTrailingDots(const std::string& path) {
+    std::string out;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        bool endOfName = i + 1 == path.size() || path[i + 1] == '/';
+        if (path[i] == '.' && endOfName && i > 0 && path[i - 1] != '/') continue;
+        out += path[i];
+    }
+    return out;
+}
 
 // A Joliet name as isoinfo (cdrkit) prints it: it has no UTF-8 output, so
 // Latin-1 characters come as their byte and every other one as "_".
@@ -392,27 +405,46 @@ TEST_P(ImageReaders, ListAndExtract) {
         }
         expectExtracted(out, small, (std::string("7zz -t") + type).c_str(), isoNames);
     };
-    if (haveTool("7zz")) sevenZip("iso", named, !v.joliet);
-    if (v.udf && haveTool("7zz")) {
-        sevenZip("udf", l.udf, false);
-        // 7-Zip lists the UDF tree with every file's size.
-        CommandResult r = run("7zz l -tudf -slt " + quote(image));
-        std::map<std::string, std::uint64_t> listed;
+    // 7-Zip lists a tree with every entry's size and date (shown in UTC
+    // under TZ=UTC: it applies today's offset to every date otherwise).
+    auto sevenZipListing = [&](const char* type, const Listing& listing) {
+        CommandResult r = run(std::string("TZ=UTC 7zz l -slt -t") + type + " " + quote(image));
+        struct Listed {
+            std::uint64_t size = 0;
+            std::string modified;
+        };
+        std::map<std::string, Listed> listed;
         std::istringstream lines(r.output);
         std::string path;
         for (std::string line; std::getline(lines, line);) {
             if (line.rfind("Path = ", 0) == 0) path = "/" + line.substr(7);
-            if (line.rfind("Size = ", 0) == 0 && !path.empty()) {
-                listed[path] = line.size() > 7 ? std::stoull(line.substr(7)) : 0;
-            }
+            if (path.empty()) continue;
+            if (line.rfind("Size = ", 0) == 0) listed[path].size = line.size() > 7 ? std::stoull(line.substr(7)) : 0;
+            if (line.rfind("Modified = ", 0) == 0) listed[path].modified = line.substr(11, 19);
         }
-        for (auto& [p, e] : l.udf) {
+        for (auto& [p, e] : listing) {
+            // 7-Zip shows a Joliet name without the dot of a name with no extension.
             auto found = listed.find(p);
-            ASSERT_NE(found, listed.end()) << "7zz -tudf: missing " << p;
+            if (found == listed.end()) found = listed.find(withoutTrailingDots(p));
+            ASSERT_NE(found, listed.end()) << "7zz -t" << type << ": missing " << p;
             if (!e.folder) {
-                EXPECT_EQ(found->second, e.size) << "7zz -tudf: " << p;
+                EXPECT_EQ(found->second.size, e.size) << "7zz -t" << type << ": " << p;
             }
+            std::time_t seconds = static_cast<std::time_t>(e.mtime);
+            std::tm utc{};
+            gmtime_r(&seconds, &utc);
+            char expected[32];
+            std::strftime(expected, sizeof expected, "%Y-%m-%d %H:%M:%S", &utc);
+            EXPECT_EQ(found->second.modified, expected) << "7zz -t" << type << ": date of " << p;
         }
+    };
+    if (haveTool("7zz")) {
+        sevenZip("iso", named, !v.joliet);
+        if (v.joliet) sevenZipListing("iso", l.joliet);
+    }
+    if (v.udf && haveTool("7zz")) {
+        sevenZip("udf", l.udf, false);
+        sevenZipListing("udf", l.udf);
     }
     if (v.udf && haveTool("udfinfo")) {
         CommandResult r = run("udfinfo " + quote(image));

@@ -162,6 +162,14 @@ TEST_F(SourceTreeTest, FileAndFolderOfOneNameBothStay) {
     ASSERT_NE(engine.AddFile("\\", later.c_str()), nullptr);
     EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"Work.txt", "work.txt (2)", "WORK (2).TXT"}));
     EXPECT_EQ(childNames(findFolder(project, u"\\work.txt (2)")), (std::vector<std::string>{"inside.txt"}));
+    // A virtual file never refills a folder's entry, replaceExisting or not.
+    engine.SetReplaceExisting(1);
+    platform::FindData record;
+    platform::setFileName(record, u"WORK.TXT (2)");
+    auto* item = static_cast<FileItem*>(addVirtualFile(project, u"\\", record, nullptr, nullptr));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->jolietName, u"WORK (2).TXT (2)");
+    EXPECT_NE(findFolder(project, u"\\work.txt (2)"), nullptr);
 }
 
 TEST_F(SourceTreeTest, SpecialFilesAreLeftOutAndNoted) {
