@@ -6,7 +6,8 @@ overhead  Builds a tree (by default 200 folders of 100 files of 1-16 KiB plus
           alternating rounds on the same disk,
             image  velk-cli image -q -o OUT TREE
             burn   velk-cli burn -q --virtual DISC TREE   (a fresh blank DVD+R
-                   each round, simulated time unthrottled)
+                   each round, simulated time unthrottled, underruns not
+                   counted)
           and prints the medians and burn/image (target <= 1.10).
 
 underrun  Builds a tree of 10,000 files of 1-16 KiB plus large files (about
@@ -54,9 +55,12 @@ def overhead(args, work):
     subprocess.run([args.velk, "image", "-q", "-o", out, tree], check=True)
     os.remove(out)
 
-    env = dict(os.environ, VELK_VIRTUAL_TIME_SCALE="1e9")
+    # Unthrottled: the drive takes every WRITE at once. Its buffer then runs
+    # dry between any two WRITEs in simulated time; those are no underruns of
+    # a drive that keeps up, so the recorder is told not to count them (each
+    # one would also rewrite the disc file).
+    env = dict(os.environ, VELK_VIRTUAL_TIME_SCALE="1e9", VELK_VIRTUAL_FAULTS="no-underruns")
     env.pop("VELK_VIRTUAL_JOURNAL", None)
-    env.pop("VELK_VIRTUAL_FAULTS", None)
     times = {"image": [], "burn": []}
     for _ in range(args.runs):
         os.sync()
