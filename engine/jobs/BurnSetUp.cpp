@@ -6,7 +6,6 @@
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/image/HeaderGenerator.h"
-#include "engine/image/UdfDescriptors.h"
 #include "engine/image/UdfVolume.h"
 #include "engine/jobs/FormatLists.h"
 #include "engine/jobs/ImageFiles.h"
@@ -99,29 +98,44 @@ std::uint16_t tagOfBlock(RecorderDevice& device, std::uint32_t lba, std::uint8_t
     return read ? static_cast<std::uint16_t>(block[0] | (block[1] << 8)) : 0;
 }
 
-// UDF readers of a grown volume start at the anchor in block 256 of the
-// disc, which still points at the first volume's structures: it is written
-// again to point at the new image's. Some readers also take the file set
-// from the partition's first block (257) instead of where the logical
-// volume says, so the old file set there is replaced by one for the new
-// tree. A block that holds no such descriptor (the old volume had no UDF
-// bridge and may keep file data there) is left alone; readers then find the
-// grown volume through ISO 9660 only. False when a write fails.
-bool pointDiscUdfAtGrownVolume(ImageProject& project, RecorderDevice& device) {
+// What of a grown volume goes to the disc's start besides its first chunk.
+// The writer copies the new volume descriptors there (jobs.discStartBlocks):
+// the blocks after them may hold the old volume's file data. UDF readers
+// start at the anchor in block 256 of the disc, which still points at the
+// first volume's structures: it is written again to point at the new
+// image's, and the recognition sequence follows the descriptors. Some
+// readers also take the file set from the partition's first block (257)
+// instead of where the logical volume says, so the old file set there is
+// replaced by one for the new tree. A block 256 that holds no anchor (the
+// old volume had no UDF bridge and may keep file data there) is left alone,
+// and so is the recognition sequence: readers then find the grown volume
+// through ISO 9660 only. A new volume without the bridge over an old one
+// with it takes the whole first chunk, so that the old recognition sequence
+// is gone and no reader is sent to the old tree. False when a write fails.
+bool pointDiscStartAtGrownVolume(ImageProject& project, RecorderDevice& device) {
     constexpr std::uint32_t AnchorBlock = 256;
     constexpr std::uint32_t FileSetBlock = 257;
     constexpr std::uint16_t AnchorTag = 2;
     constexpr std::uint16_t FileSetTag = 256;
-    if (!project.udfOn || project.plan.startLba == 0 || device.testWrite) return true;
+    constexpr std::uint32_t RecognitionBlocks = 3;
+    JobFields& jobs = project.jobs;
+    jobs.discStartBlocks = 0;
+    if (project.plan.startLba == 0 || device.testWrite) return true;
+    jobs.discStartBlocks = project.udfOn ? project.udf.vrsStart : project.plan.isoPathTableL;
     std::uint8_t block[2048];
     if (tagOfBlock(device, AnchorBlock, block) != AnchorTag) return true;
+    if (!project.udfOn) {
+        jobs.discStartBlocks = 0;
+        return true;
+    }
+    jobs.discStartBlocks += RecognitionBlocks;
     // The anchor writer counts blocks from the UDF session start; block 256
     // of the disc lies before it, at 256 - start (modulo 2^32, as the writer
     // adds the start back).
     image::writeAnchor(project, AnchorBlock - project.udf.sessionStart, block);
     if (!mmc::Write10(device, AnchorBlock, 1, block, sizeof block)) return false;
     if (tagOfBlock(device, FileSetBlock, block) != FileSetTag) return true;
-    image::writeFileSetDescriptor(project, FileSetBlock - image::UdfPartitionStart, block);
+    image::writeFileSetDescriptor(project, FileSetBlock - project.udf.partitionStart, block);
     return mmc::Write10(device, FileSetBlock, 1, block, sizeof block) != 0;
 }
 
@@ -164,7 +178,8 @@ int SetUpBurnJob(ImageProject& project, RecorderDevice& device, CompletionCallba
     if (!jobs.fromFile && !image::GenerateHeader(project, project.plan.startLba, project.udf.sessionStart)) {
         return giveUp();
     }
-    if (toRecorder && !jobs.fromFile && growsVolume(type) && !pointDiscUdfAtGrownVolume(project, device)) {
+    jobs.discStartBlocks = 0;
+    if (toRecorder && !jobs.fromFile && growsVolume(type) && !pointDiscStartAtGrownVolume(project, device)) {
         reportLastSense(device);
         return giveUp();
     }

@@ -29,6 +29,10 @@ struct JobFields {
     std::int32_t fromFile = 0;
     std::int32_t closeOnly = 0;
     std::uint32_t chunkSize = 0;
+    // Blocks of the first chunk that the writer also writes at address 0 of
+    // a medium overwritten in place; 0: the whole chunk. Set by the burn
+    // set-up when the image grows a volume.
+    std::uint32_t discStartBlocks = 0;
     CompletionCallback completionCallback = nullptr;
 
     // The image file of a file job: its path and, while the job runs, its

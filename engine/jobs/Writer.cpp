@@ -364,11 +364,16 @@ void Writer::run() {
         if (!toFile && !jobs_.fromFile && isOverwritable(type_) && length > 0) {
             // The volume descriptors at the start of the disc must describe
             // the grown volume, so the first chunk also goes to address 0.
+            // Where the image grows a volume, only the blocks the set-up
+            // chose do (its descriptors): the blocks after them may hold the
+            // old volume's file data.
+            std::uint32_t atZero = jobs_.discStartBlocks;
+            if (atZero == 0 || atZero > ChunkBlocks) atZero = ChunkBlocks;
             (void)mmc::SynchronizeCache(device_, 0);
-            bool written = writeFirstChunkAtZero(ChunkBlocks);
+            bool written = writeFirstChunkAtZero(atZero);
             (void)mmc::SynchronizeCache(device_, 0);
             // Where the image starts elsewhere, block 0 holds this copy alone.
-            if (written && verifying_ && lba_ != 0) recordWritten(0, ChunkBlocks);
+            if (written && verifying_ && lba_ != 0) recordWritten(0, atZero);
             if (!written) {
                 writeFailedForGood();
                 length = 0;

@@ -9,6 +9,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 #include <string>
 
 #include "engine/api/BurnEngine.h"
@@ -192,6 +195,37 @@ TEST_P(ForeignSessionTest, EveryFileOfTheForeignSessionIsKeptByTheAppendedOne) {
     mergeInto(dir.str() + "/foreign", want);
     mergeInto(dir.str() + "/added", want);
     EXPECT_EQ(sessionReadersDisagree(burn.exportSession(), start, want), "");
+}
+
+// A volume another tool wrote to a DVD+RW keeps file data a few blocks
+// after its descriptors; growing it rewrites the disc's descriptors and
+// nothing of that data.
+TEST(ForeignVolumeTest, GrowingAForeignVolumeLeavesItsDataBelowBlock32Intact) {
+    VirtualBurn burn;
+    ASSERT_TRUE(burn.pluginLoaded());
+    burn.makeDisc(MediumKind::DvdPlusRw);
+    const TempDir& dir = burn.dir;
+    dir.file("foreign/a.txt", "first file of the foreign volume\n");
+    dir.file("foreign/b.txt", "second\n");
+    dir.file("added/new.txt", "grown by the engine\n");
+    const std::string foreignImage = dir.str() + "/foreign.iso";
+    ASSERT_EQ(std::system(("genisoimage -quiet -J -no-pad -o '" + foreignImage + "' '" + dir.str() + "/foreign'").c_str()), 0);
+    {
+        std::ifstream in(foreignImage, std::ios::binary);
+        std::vector<std::uint8_t> volume((std::istreambuf_iterator<char>(in)), {});
+        ASSERT_LE(volume.size(), 32u * 2048) << "the test wants file data below block 32";
+        auto store = burn.openDisc();
+        store->layout().formatOverwritable(MediumKind::DvdPlusRw, 0);
+        ASSERT_FALSE(store->writeSessionDirect(volume, true).has_value());
+    }
+    ASSERT_NO_FATAL_FAILURE(burn.attach());
+    ASSERT_EQ(appendFolder(burn, dir.str() + "/added", true), 0) << burn.journalText();
+    const std::string want = dir.str() + "/want";
+    mergeInto(dir.str() + "/foreign", want);
+    mergeInto(dir.str() + "/added", want);
+    // The old volume had no UDF bridge: its block 256 holds no anchor to
+    // point at the grown one, so only the ISO 9660 side is read.
+    EXPECT_EQ(readersDisagree(burn.exportSession(), want, false), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(OtherTools, ForeignSessionTest, ::testing::ValuesIn(ForeignTools),
