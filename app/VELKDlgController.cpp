@@ -17,7 +17,17 @@ VELKDlgController::VELKDlgController(EnginePort& engine, const PanelWidgets& wid
     : engine_(engine), widgets_(widgets), host_(host) {}
 
 VELKDlgController::~VELKDlgController() {
+    bool running;
+    {
+        std::lock_guard<std::mutex> hold(jobLock_);
+        destroying_ = true;
+        running = jobRunning_;
+    }
+    if (running && state_ == OperationState::Burning) engine_.Abort();
     if (setUp_.joinable()) setUp_.join();
+    if (running && state_ == OperationState::Burning) engine_.Abort();  // the set-up may have started the job
+    std::unique_lock<std::mutex> hold(jobLock_);
+    jobDone_.wait(hold, [this] { return !jobRunning_; });
 }
 
 void VELKDlgController::Start() {
@@ -113,9 +123,19 @@ void VELKDlgController::OnBurn() {
     if (setUp_.joinable()) setUp_.join();  // the last set-up has long posted its end
     settingUp_ = true;
     earlyCompletion_.reset();
+    {
+        std::lock_guard<std::mutex> hold(jobLock_);
+        jobRunning_ = true;
+    }
     setUp_ = std::thread([this] {
         const int started = engine_.StartBurn(&VELKDlgController::BurnDone, this);
-        host_.Post([this, started] { SetUpEnded(started); });
+        std::lock_guard<std::mutex> hold(jobLock_);
+        if (!started) {
+            // No job thread runs, so no callback will come.
+            jobRunning_ = false;
+            jobDone_.notify_all();
+        }
+        if (!destroying_) host_.Post([this, started] { SetUpEnded(started); });
     });
 }
 
@@ -145,19 +165,28 @@ void VELKDlgController::OnErase() {
         return;
     }
     (void)engine_.TakeErrorText();
+    {
+        std::lock_guard<std::mutex> hold(jobLock_);
+        jobRunning_ = true;
+    }
     engine_.StartErase(1, &VELKDlgController::EraseDone, this);
     Log("Quick Erasing Media...");
 }
 
 void VELKDlgController::BurnDone(std::int32_t failed, void* context) {
-    auto* self = static_cast<VELKDlgController*>(context);
-    self->host_.Post([self, failed] { self->JobEnded(Job::Burn, failed); });
+    static_cast<VELKDlgController*>(context)->JobCalledBack(Job::Burn, failed);
 }
 
 void VELKDlgController::EraseDone(std::int32_t failed, void* context) {
-    // Runs under the recorder's callback lock: post, call nothing.
-    auto* self = static_cast<VELKDlgController*>(context);
-    self->host_.Post([self, failed] { self->JobEnded(Job::Erase, failed); });
+    // Runs under the recorder's callback lock: post, call no engine operation.
+    static_cast<VELKDlgController*>(context)->JobCalledBack(Job::Erase, failed);
+}
+
+void VELKDlgController::JobCalledBack(Job job, std::int32_t failed) {
+    std::lock_guard<std::mutex> hold(jobLock_);
+    jobRunning_ = false;
+    jobDone_.notify_all();
+    if (!destroying_) host_.Post([this, job, failed] { JobEnded(job, failed); });
 }
 
 void VELKDlgController::JobEnded(Job job, std::int32_t failed) {

@@ -12,7 +12,9 @@
 // the engine's error text, an empty line.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -33,6 +35,9 @@ enum class OperationState : std::int32_t {
 class VELKDlgController {
 public:
     VELKDlgController(EnginePort& engine, const PanelWidgets& widgets, PanelHost& host);
+    // A job still running (the window went away without the close guard)
+    // is stopped where it can be and waited for, so no callback reaches a
+    // dead panel.
     ~VELKDlgController();
     VELKDlgController(const VELKDlgController&) = delete;
     VELKDlgController& operator=(const VELKDlgController&) = delete;
@@ -81,6 +86,8 @@ private:
     void ReturnToIdle();
     void SetUpEnded(int started);
     void JobEnded(Job job, std::int32_t failed);
+    // On the job's thread: the job will call nothing more.
+    void JobCalledBack(Job job, std::int32_t failed);
 
     EnginePort& engine_;
     PanelWidgets widgets_;
@@ -92,6 +99,13 @@ private:
     std::optional<std::int32_t> earlyCompletion_;
     // The user agreed to stop the running job and close the window.
     bool closePending_ = false;
+
+    // Between the threads: a job (or its set-up) may still call back; the
+    // controller is going away and posts nothing more.
+    std::mutex jobLock_;
+    std::condition_variable jobDone_;
+    bool jobRunning_ = false;
+    bool destroying_ = false;
 };
 
 }  // namespace velk::app

@@ -31,7 +31,7 @@ public:
     std::string errorText;
     // Run inside Eject / LoadMedium / StartBurn, as if the user acted while
     // the call was busy (each runs once).
-    std::function<void()> duringEject, duringLoad, duringStartBurn;
+    std::function<void()> duringEject, duringLoad, duringStartBurn, duringAbort;
     CompletionCallback callback = nullptr;
     void* context = nullptr;
 
@@ -90,7 +90,10 @@ public:
         context = doneContext;
         return log("StartErase " + std::to_string(mode));
     }
-    void Abort() override { log("Abort"); }
+    void Abort() override {
+        log("Abort");
+        runOnce(duringAbort);
+    }
     std::uint32_t GetImageBlocks() override { return imageBlocks; }
     std::uint32_t GetBlocksWritten() override { return blocksWritten; }
     int GetBufferSize() override { return bufferSize; }

@@ -534,5 +534,16 @@ TEST(PanelClose, CloseDuringSetUpAbortsAgainOnceTheJobRuns) {
     EXPECT_EQ(panel.host.closes, 1);
 }
 
+TEST(PanelClose, PanelGoingAwayStopsTheJobAndWaitsForItsCallback) {
+    Panel panel;
+    panel.StartBurn();
+    std::thread job;
+    panel.engine.duringAbort = [&] { job = std::thread([&] { panel.engine.Complete(1); }); };
+    panel.controller.reset();
+    ASSERT_TRUE(job.joinable());
+    job.join();
+    EXPECT_EQ(panel.host.RunPosted(), 0);  // nothing for the dead panel
+}
+
 }  // namespace
 }  // namespace velk::app::test
