@@ -15,6 +15,8 @@ packages=(
   genisoimage xorriso 7zip udftools python3 python3-pycdlib dumpet
   # the desktop application, its offscreen tests and the X server smoke test
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins xvfb xauth python3-xlib
+  # the Debian package
+  dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -46,6 +48,9 @@ echo "== the installed application under a real X server"
 rm -rf build/normal/stage
 cmake --install build/normal --prefix build/normal/stage >/dev/null
 env -u QT_QPA_PLATFORM xvfb-run -a /usr/bin/python3 tests/app-window/xvfb_smoke.py build/normal/stage
+
+echo "== the Debian package"
+(cd build/normal && cpack -G DEB >/dev/null && dpkg-deb -c velk_*.deb)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
