@@ -16,6 +16,8 @@
 
 #include "engine/api/BurnEngine.h"
 #include "engine/image/ImageProject.h"
+#include "engine/image/SourceTree.h"
+#include "platform/Text.h"
 #include "jobs/BurnTestSupport.h"
 
 namespace velk::testing {
@@ -140,6 +142,46 @@ TEST_P(MultisessionTest, ThreeBurnsKeepAddAndReplaceFilesEveryReaderSeesTheMerge
 
 INSTANTIATE_TEST_SUITE_P(AppendingMedia, MultisessionTest, ::testing::ValuesIn(AppendingMedia),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The names of the entries directly in `folder`, in order.
+std::vector<std::string> childNames(const FolderNode& folder) {
+    std::vector<std::string> names;
+    for (const FileItem* child = folder.firstChild; child; child = child->next) {
+        names.push_back(platform::toUtf8(child->folder ? child->folder->longName : child->jolietName));
+    }
+    return names;
+}
+
+TEST(ImportSessionTest, TheAskedSessionGoesIntoTheTreeFolderAMissingFolderMeansTheRoot) {
+    VirtualBurn burn;
+    ASSERT_TRUE(burn.pluginLoaded());
+    burn.makeDisc(MediumKind::DvdPlusR);
+    burn.dir.file("s1/one.txt", "1");
+    burn.dir.file("s2/two.txt", "2");
+    ASSERT_NO_FATAL_FAILURE(burn.attach());
+    ASSERT_EQ(appendFolder(burn, burn.dir.str() + "/s1", false), 0);
+    ASSERT_NO_FATAL_FAILURE(burn.attach());
+    ASSERT_EQ(appendFolder(burn, burn.dir.str() + "/s2", true), 0);
+    ASSERT_NO_FATAL_FAILURE(burn.attach());
+    BurnEngine& engine = burn.engine;
+    ImageProject& project = engine.project();
+    const std::int32_t closeAfterCommand = engine.device().closeAfterCommand;
+
+    engine.ResetProject();
+    ASSERT_TRUE(engine.CreateFolder("\\", "first"));
+    EXPECT_EQ(engine.ImportSession(1, "\\first"), 1);
+    EXPECT_EQ(engine.ImportSession(0, "\\no such folder"), 2) << "0 is the last session";
+    EXPECT_EQ(childNames(*project.root), (std::vector<std::string>{"first", "one.txt", "two.txt"}));
+    EXPECT_EQ(childNames(*findFolder(project, u"\\first")), (std::vector<std::string>{"one.txt"}));
+    EXPECT_EQ(engine.GetJobState(), JobIdle);
+    EXPECT_EQ(engine.device().closeAfterCommand, closeAfterCommand);
+    EXPECT_EQ(engine.GetLastErrorCode(), 0);
+
+    // A session that does not exist imports nothing.
+    engine.ResetProject();
+    EXPECT_EQ(engine.ImportSession(7, "\\"), 7);
+    EXPECT_EQ(engine.GetFileCount(), 0);
+}
 
 // A first session from another tool, burned from its image file to an
 // appendable CD-R, then one appended session that imports it.
