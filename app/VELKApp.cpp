@@ -23,6 +23,12 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // Without any display Qt would abort; say what is missing instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "velk: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset)\n");
+        return 2;
+    }
     QApplication application(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velk.svg")));
     QApplication::setApplicationName(QStringLiteral("velk"));
