@@ -364,7 +364,11 @@ const HostileCase HostileCases[] = {
      {"\\a.txt"}, true},
     {"record running past its block",
      [](HandDisc& d) {
-         for (int i = 0; i < 7; ++i) d.record(30, 10, 0, ucs2(u"f" + std::u16string(1, u'0' + i)), 254);
+         for (int i = 0; i < 7; ++i) {
+             std::u16string name = u"f";  // appended in place: GCC 12 -O3 warns on "f" + string
+             name += static_cast<char16_t>(u'0' + i);
+             d.record(30, 10, 0, ucs2(name), 254);
+         }
          d.record(31, 10, 0, ucs2(u"past"), 250);  // 1846 + 250 > 2048
      },
      {"\\f0", "\\f1", "\\f2", "\\f3", "\\f4", "\\f5", "\\f6"}, true},
@@ -521,11 +525,17 @@ TEST(SessionImportTest, TheImportStopsAtTheItemLimitWithProjectFull) {
     platform::FindData record;
     record.sizeLow = 1;
     for (int i = 0; i < MaxItems - 2; ++i) {
-        platform::setFileName(record, platform::toUtf16("f" + std::to_string(i)));
+        std::string name = "f";  // appended in place: GCC 12 -O3 warns on "f" + string
+        name += std::to_string(i);
+        platform::setFileName(record, platform::toUtf16(name));
         ASSERT_NE(insertItem(*project, project->root, record, {}, 100, 1), nullptr);
     }
     HandDisc disc;
-    for (int i = 0; i < 5; ++i) disc.file(u"new" + std::u16string(1, u'0' + i), 30, 10);
+    for (int i = 0; i < 5; ++i) {
+        std::u16string name = u"new";  // appended in place: GCC 12 -O3 warns on "new" + string
+        name += static_cast<char16_t>(u'0' + i);
+        disc.file(name, 30, 10);
+    }
     ImportReport report = importSessionTree(*project, disc.reader(), 0, 0, project->root);
     EXPECT_TRUE(report.stoppedAtLimit);
     EXPECT_EQ(project->pendingError.load(), ErrProjectFull);
