@@ -3,9 +3,9 @@
 # builds fuzz/ with clang (libFuzzer, ASan, UBSan) in build/fuzz, runs the
 # target over a working copy of the saved corpus fuzz/corpus, and prints the
 # executions, the coverage and any crash file. Extra arguments go to the
-# fuzzer. After a long run, `bench/fuzz_import.sh --merge` folds what the
-# working corpus found into fuzz/corpus (kept small: only inputs that add
-# coverage).
+# fuzzer (without -jobs: the statistics are read from this run's output).
+# After a long run, `bench/fuzz_import.sh --merge` folds the small inputs of
+# the working corpus that add coverage into fuzz/corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v clang++ >/dev/null || {
@@ -18,7 +18,14 @@ work=build/fuzz/corpus-work
 crashes=build/fuzz/crashes
 mkdir -p "$work" "$crashes"
 if [ "${1:-}" = "--merge" ]; then
-  exec build/fuzz/fuzz_import -merge=1 -max_len=1048576 fuzz/corpus "$work"
+  # The inputs of the working corpus that add coverage, and of those only
+  # the small ones (up to 64 KiB), join the saved corpus.
+  merged=build/fuzz/corpus-merged
+  rm -rf "$merged" && mkdir -p "$merged"
+  build/fuzz/fuzz_import -merge=1 -max_len=1048576 "$merged" fuzz/corpus "$work" 2>&1 | tail -n 1
+  find "$merged" -type f -size -65k -exec cp -n {} fuzz/corpus/ \;
+  ls fuzz/corpus | wc -l | sed 's/$/ inputs in fuzz\/corpus/'
+  exit 0
 fi
 seconds=${1:-60}
 shift || true
