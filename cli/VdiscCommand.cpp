@@ -1,6 +1,7 @@
 #include "cli/VdiscCommand.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,8 +15,9 @@ namespace {
 
 constexpr int kFailed = 1;
 
-[[noreturn]] void fail(const std::string& message) {
-    std::fprintf(stderr, "velk-cli vdisc: %s\n", message.c_str());
+// "velk-cli: vdisc show: WHY", WHY naming the file and the reason.
+[[noreturn]] void fail(const char* what, const std::string& message) {
+    std::fprintf(stderr, "velk-cli: vdisc %s: %s\n", what, message.c_str());
     throw CLI::RuntimeError(kFailed);
 }
 
@@ -45,7 +47,7 @@ const char* trackStateName(const vrec::DiscLayout& d, const vrec::Track& t) {
 void show(const std::string& path) {
     std::string error;
     auto disc = vrec::DiscStore::open(path, &error);
-    if (!disc) fail(error);
+    if (!disc) fail("show", error);
     const vrec::DiscLayout& d = disc->layout();
     std::printf("disc file:  %s\n", path.c_str());
     std::printf("medium:     %s (%s, profile %04Xh)\n", d.info().name, d.info().description, d.info().profile);
@@ -57,6 +59,7 @@ void show(const std::string& path) {
     std::printf("sessions:   %u complete%s\n", sessions,
                 d.sequential() && !d.finalized ? ", next one open" : "");
     std::printf("underruns:  %u\n", d.underruns);
+    std::printf("tray:       %s\n", d.trayOpen ? "open (until a load)" : "closed");
     std::printf("tracks:\n");
     std::printf("  %5s %7s %10s %10s %10s %10s  %s\n", "track", "session", "start", "end", "size", "next", "state");
     for (const auto& t : d.tracks) {
@@ -78,6 +81,7 @@ void addVdiscCommand(CLI::App& app) {
         std::uint32_t blocks = 0;
         std::string image;
         std::string disc;
+        bool force = false;
     };
     auto create = std::make_shared<CreateOptions>();
     std::vector<std::string> names;
@@ -95,6 +99,7 @@ void addVdiscCommand(CLI::App& app) {
         ->check(CLI::Range(1u, 0xFFFFFFFEu));
     createCommand->add_option("--image", create->image, "Image file holding a cd-rom or dvd-rom disc")
         ->check(CLI::ExistingFile);
+    createCommand->add_flag("--force", create->force, "Replace an existing disc file and its data");
     createCommand->add_option("DISC", create->disc, "Disc file to make")->required();
     createCommand->callback([create] {
         const auto kind = *vrec::mediumFromName(create->medium);
@@ -102,10 +107,19 @@ void addVdiscCommand(CLI::App& app) {
         if (pressed && create->image.empty()) throw CLI::ValidationError("--image", "cd-rom and dvd-rom need --image");
         if (!pressed && !create->image.empty()) throw CLI::ValidationError("--image", "only for cd-rom and dvd-rom");
         if (pressed && create->blocks != 0) throw CLI::ValidationError("--blocks", "not for cd-rom and dvd-rom");
+        // A disc file holds recorded sessions: making a new one over it
+        // throws them away, so that takes --force.
+        std::error_code unused;
+        const auto existing = std::filesystem::symlink_status(create->disc, unused).type();
+        if (existing == std::filesystem::file_type::directory) fail("create", create->disc + ": is a folder");
+        if (existing != std::filesystem::file_type::not_found && existing != std::filesystem::file_type::none &&
+            !create->force) {
+            fail("create", create->disc + ": already exists (--force replaces it)");
+        }
         std::string error;
         auto disc = pressed ? vrec::DiscStore::createPressed(create->disc, kind, create->image, &error)
                             : vrec::DiscStore::create(create->disc, kind, create->blocks, &error);
-        if (!disc) fail(error);
+        if (!disc) fail("create", error);
         std::printf("%s: %s, %u blocks\n", create->disc.c_str(), vrec::mediumInfo(kind).description,
                     disc->layout().capacity);
     });
@@ -130,13 +144,18 @@ void addVdiscCommand(CLI::App& app) {
     exportCommand->callback([exportOptions] {
         std::string error;
         auto disc = vrec::DiscStore::open(exportOptions->disc, &error);
-        if (!disc) fail(error);
-        const std::uint32_t blocks = vrec::exportBlockCount(disc->layout(), exportOptions->session);
-        if (blocks == 0) {
-            fail(exportOptions->session == 0 ? "the disc holds no data"
-                                             : "session " + std::to_string(exportOptions->session) + " holds no data");
+        if (!disc) fail("export", error);
+        const std::string& name = exportOptions->disc;
+        const std::uint32_t sessions = vrec::recordedSessions(disc->layout());
+        const std::uint32_t wanted = exportOptions->session;
+        if (sessions == 0) fail("export", name + ": the disc holds no data");
+        if (wanted > sessions) {
+            fail("export", name + ": no session " + std::to_string(wanted) + " (the disc holds " +
+                               std::to_string(sessions) + (sessions == 1 ? " session)" : " sessions)"));
         }
-        if (!vrec::exportImage(*disc, exportOptions->session, exportOptions->image, &error)) fail(error);
+        const std::uint32_t blocks = vrec::exportBlockCount(disc->layout(), wanted);
+        if (blocks == 0) fail("export", name + ": session " + std::to_string(wanted) + " holds no data");
+        if (!vrec::exportImage(*disc, wanted, exportOptions->image, &error)) fail("export", error);
         std::printf("%s: %u blocks\n", exportOptions->image.c_str(), blocks);
     });
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -125,7 +126,13 @@ std::unique_ptr<PluginState> makeState(const std::vector<std::string>& paths, do
         }
         addPlanOrComplain(*drive, faultPlan);
         if (perDrivePlans) addPlanOrComplain(*drive, envText(("VELK_VIRTUAL_FAULTS_" + std::to_string(i)).c_str()));
-        (void)drive->recorder.loadDiscFile(paths[i]);
+        // A disc file that is there but cannot be used (damaged, unreadable)
+        // is said so; a missing one is an empty drive.
+        std::string error;
+        std::error_code unused;
+        if (!drive->recorder.loadDiscFile(paths[i], &error) && std::filesystem::exists(paths[i], unused)) {
+            std::fprintf(stderr, "velk-vrec: drive %zu: %s\n", i, error.c_str());
+        }
         state->drives.push_back(std::move(drive));
     }
     return state;

@@ -13,7 +13,9 @@
 //                            the first disc file), added after the common one
 //   VELK_VIRTUAL_JOURNAL     a file to which every command is appended, one
 //                            line each (Journal.h format), prefixed "T<target> "
-// A disc file that cannot be opened gives a drive without a disc; a plan that
+// A disc file that does not exist gives a drive without a disc; one that
+// exists but cannot be used (a damaged layout, a missing data file) gives the
+// same and is reported on standard error, and is left as it is. A plan that
 // cannot be read is reported on standard error and not applied.
 //
 // A plan holds failures and drive behaviours, rules separated by ',' (the
@@ -31,6 +33,8 @@
 //   write:LBA:KK/AA/QQ, read:LBA:KK/AA/QQ  WRITEs reaching LBA, READs of
 //                     block LBA fail (a bad area of the disc)
 //   corrupt:LBA       READs return block LBA with its bytes inverted
+//   corrupt-write:LBA WRITEs store block LBA with its bytes inverted and
+//                     report success (a bad block that only reading finds)
 //   no-underruns      the buffer running empty is not counted (for time
 //                     scales at which no host could keep a drive fed)
 // Example: VELK_VIRTUAL_FAULTS_0='long-write:3,busy-every:2A:50'.

@@ -52,6 +52,9 @@ public:
     // Times the drive buffer ran empty while a track was being written; the
     // disc keeps the count through blanking and formatting.
     std::uint32_t underruns = 0;
+    // The drive's tray was left open on this disc (an eject): the next drive
+    // that loads the disc file starts with its tray open, until a load.
+    bool trayOpen = false;
     std::vector<Track> tracks;
     std::string imagePath;  // read-only media: the image file holding the data
 

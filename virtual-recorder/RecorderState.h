@@ -50,6 +50,9 @@ struct VirtualRecorder::State {
     std::uint32_t requestedWriteKbps = 0xFFFF;
 
     bool mediumPresent() const { return disc != nullptr && !trayOpen; }
+    // Opens or closes the tray; the disc file keeps the state, so that the
+    // next program that loads it finds the tray as this one left it.
+    void setTrayOpen(bool open);
     // Whether WRITEs are test writes now: the test write bit is set and the
     // medium records tracks with a simulation mode (CD-R/RW, DVD-R, DVD-RW
     // sequential; DVD+R media and overwritable media ignore the page).

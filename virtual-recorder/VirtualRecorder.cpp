@@ -108,6 +108,13 @@ DiscLayout& VirtualRecorder::State::recordingLayout() {
     return *simulated;
 }
 
+void VirtualRecorder::State::setTrayOpen(bool open) {
+    trayOpen = open;
+    if (disc == nullptr) return;
+    disc->layout().trayOpen = open;
+    (void)disc->save();
+}
+
 void VirtualRecorder::State::endRecording() {
     simulated.reset();
     streaming = false;
@@ -230,6 +237,7 @@ void VirtualRecorder::insertDisc(std::unique_ptr<DiscStore> disc) {
     if (st.disc) (void)st.disc->save();
     st.disc = std::move(disc);
     st.trayOpen = false;
+    if (st.disc) st.disc->layout().trayOpen = false;
     st.pending.cancel();
     st.buffer.clear();
     st.cueSheetSent = false;
@@ -241,7 +249,13 @@ void VirtualRecorder::insertDisc(std::unique_ptr<DiscStore> disc) {
 bool VirtualRecorder::loadDiscFile(const std::string& path, std::string* error) {
     auto disc = DiscStore::open(path, error);
     if (!disc) return false;
+    const bool trayWasOpen = disc->layout().trayOpen;
     insertDisc(std::move(disc));
+    if (trayWasOpen) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_->trayOpen = true;
+        state_->disc->layout().trayOpen = true;
+    }
     return true;
 }
 
@@ -261,8 +275,7 @@ std::unique_ptr<DiscStore> VirtualRecorder::removeDisc() {
 void VirtualRecorder::openTray() {
     std::lock_guard<std::mutex> lock(mutex_);
     State& st = *state_;
-    if (st.disc) (void)st.disc->save();
-    st.trayOpen = true;
+    st.setTrayOpen(true);
     st.pending.cancel();
     st.buffer.clear();
     st.cueSheetSent = false;
@@ -273,7 +286,7 @@ void VirtualRecorder::closeTray() {
     std::lock_guard<std::mutex> lock(mutex_);
     State& st = *state_;
     if (!st.trayOpen) return;
-    st.trayOpen = false;
+    st.setTrayOpen(false);
     if (st.disc && st.faults.takeUnitAttentionOnLoad()) st.unitAttention = sense::MediumChanged;
 }
 

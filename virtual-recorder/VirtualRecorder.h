@@ -73,8 +73,10 @@ public:
                       DataDirection direction = DataDirection::In);
     CommandResult run(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data, DataDirection direction);
 
-    // The medium. insertDisc puts a disc in the closed tray; the tray and a
-    // disc removed leave the drive empty.
+    // The medium. insertDisc puts a disc in the closed tray; loadDiscFile
+    // leaves the tray open when the disc file says it was left open (an
+    // eject that the next load undoes); the tray and a disc removed leave
+    // the drive empty.
     void insertDisc(std::unique_ptr<DiscStore> disc);
     [[nodiscard]] bool loadDiscFile(const std::string& path, std::string* error = nullptr);
     std::unique_ptr<DiscStore> removeDisc();
