@@ -50,6 +50,11 @@ void FaultInjector::corruptReadsOf(std::uint32_t lba) {
     corrupted_.push_back(lba);
 }
 
+void FaultInjector::corruptWritesOf(std::uint32_t lba) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    corruptedWrites_.push_back(lba);
+}
+
 void FaultInjector::busyFor(std::uint32_t commands) {
     std::lock_guard<std::mutex> lock(mutex_);
     busy_ = commands;
@@ -109,6 +114,7 @@ void FaultInjector::clear() {
     longWriteWhenFull_ = false;
     ignoreUnderruns_ = false;
     corrupted_.clear();
+    corruptedWrites_.clear();
 }
 
 namespace {
@@ -120,8 +126,10 @@ std::uint8_t parseOpcode(const std::string& text) {
 }
 
 std::uint32_t parseCount(const std::string& text) {
-    if (text.empty() || text[0] == '-') throw std::invalid_argument("count");
-    const auto n = std::stoul(text);
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        throw std::invalid_argument("count");
+    }
+    const auto n = std::stoull(text);
     if (n > 0xFFFFFFFFul) throw std::out_of_range("count");
     return static_cast<std::uint32_t>(n);
 }
@@ -163,6 +171,9 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
                 }
             } else if (parts.size() == 2 && kind == "corrupt") {
                 parsed.corruptReadsOf(parseCount(parts[1]));
+                ok = true;
+            } else if (parts.size() == 2 && kind == "corrupt-write") {
+                parsed.corruptWritesOf(parseCount(parts[1]));
                 ok = true;
             } else if (parts.size() == 2 && kind == "busy") {
                 parsed.busyFor(parseCount(parts[1]));
@@ -211,6 +222,7 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
     longWriteWhenFull_ = longWriteWhenFull_ || parsed.longWriteWhenFull_;
     ignoreUnderruns_ = ignoreUnderruns_ || parsed.ignoreUnderruns_;
     corrupted_.insert(corrupted_.end(), parsed.corrupted_.begin(), parsed.corrupted_.end());
+    corruptedWrites_.insert(corruptedWrites_.end(), parsed.corruptedWrites_.begin(), parsed.corruptedWrites_.end());
     return true;
 }
 
@@ -286,6 +298,11 @@ bool FaultInjector::underrunsIgnored() {
 bool FaultInjector::corrupts(std::uint32_t lba) {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::find(corrupted_.begin(), corrupted_.end(), lba) != corrupted_.end();
+}
+
+bool FaultInjector::corruptsWrite(std::uint32_t lba) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(corruptedWrites_.begin(), corruptedWrites_.end(), lba) != corruptedWrites_.end();
 }
 
 bool FaultInjector::takeUnitAttentionOnLoad() {

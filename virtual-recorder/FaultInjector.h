@@ -2,7 +2,8 @@
 // that tests drive the engine's error and retry paths: fail the Nth command
 // (counted from the moment the rule is set, the first command being 1), every
 // command with an opcode, every WRITE (10) at or beyond an address or every
-// READ (10) of a block, each with a given sense; answer BUSY for the next N
+// READ (10) of a block, each with a given sense; return a block misread or
+// store one recorded wrong, both without an error; answer BUSY for the next N
 // commands, for the next N commands with an opcode, or for every Kth command
 // with an opcode; answer "long write in progress" to WRITEs for a span of
 // simulated time, or whenever the drive buffer is full; refuse GET
@@ -19,6 +20,9 @@
 //   read:LBA:KK/AA/QQ   every READ (10) whose range holds block LBA fails
 //   corrupt:LBA         READ (10) succeeds but returns block LBA with every
 //                       byte inverted (a block the drive misreads unnoticed)
+//   corrupt-write:LBA   WRITE (10) succeeds but stores block LBA with every
+//                       byte inverted (a block the drive records wrong
+//                       unnoticed); the disc file keeps the bad block
 //   busy:N              BUSY for the next N commands
 //   busy-op:HH:N        BUSY for the next N commands with opcode HH
 //   busy-every:HH:K     BUSY for every Kth command with opcode HH (K >= 2
@@ -56,6 +60,7 @@ public:
     void failWritesFrom(std::uint32_t lba, const Sense& s);
     void failReadsOf(std::uint32_t lba, const Sense& s);
     void corruptReadsOf(std::uint32_t lba);
+    void corruptWritesOf(std::uint32_t lba);
     void busyFor(std::uint32_t commands);
     void busyForOpcode(std::uint8_t opcode, std::uint32_t commands);
     void busyEvery(std::uint8_t opcode, std::uint32_t k);
@@ -76,6 +81,8 @@ public:
     bool underrunsIgnored();
     // Whether a READ returns block `lba` corrupted.
     bool corrupts(std::uint32_t lba);
+    // Whether a WRITE stores block `lba` corrupted.
+    bool corruptsWrite(std::uint32_t lba);
     // True once after a load when a unit attention was asked for.
     bool takeUnitAttentionOnLoad();
 
@@ -100,6 +107,7 @@ private:
     bool longWriteWhenFull_ = false;
     bool ignoreUnderruns_ = false;
     std::vector<std::uint32_t> corrupted_;
+    std::vector<std::uint32_t> corruptedWrites_;
 };
 
 }  // namespace velk::vrec

@@ -118,14 +118,13 @@ Result startStopUnit(CommandContext& c) {
     st.endRecording();
     if (!start) {
         if (st.removalPrevented) return sense::RemovalPrevented;
-        if (st.disc) (void)st.disc->save();
-        st.trayOpen = true;
+        st.setTrayOpen(true);
         st.pending.cancel();
         st.buffer.clear();
         return std::nullopt;
     }
     if (st.trayOpen) {
-        st.trayOpen = false;
+        st.setTrayOpen(false);
         if (st.disc && st.faults.takeUnitAttentionOnLoad()) st.unitAttention = sense::MediumChanged;
     }
     return std::nullopt;
@@ -590,16 +589,22 @@ Result readBufferCapacity(CommandContext& c) {
 
 // ---- reading and writing --------------------------------------------------
 
+// Byte 1 may carry DPO and FUA: the drive has no read cache, so a forced
+// read of the medium is what every READ does. A block never recorded on
+// sequential media is refused with 05/21/00, as drives answer a READ beyond
+// the recorded area of a track or disc (the medium there holds no data, not
+// data of another mode).
 Result read10(CommandContext& c) {
     const std::uint32_t lba = getBe32(c.cdb + 2);
     const std::uint32_t blocks = getBe16(c.cdb + 7);
+    if ((c.cdb[1] & 0x01) != 0) return sense::InvalidFieldInCdb;  // relative addressing: none on MMC drives
     if (blocks == 0) return std::nullopt;
     if (c.data == nullptr || c.dataLength < std::uint64_t{blocks} * kBlock) return sense::InvalidFieldInCdb;
     const DiscLayout& d = layoutOf(c);
     if (std::uint64_t{lba} + blocks > d.capacity) return sense::LbaOutOfRange;
     if (d.overwritable() && d.formattedBlocks == 0) return sense::IncompatibleFormat;
     for (std::uint32_t i = 0; i < blocks; ++i) {
-        if (!d.isReadable(lba + i)) return d.overwritable() ? sense::LbaOutOfRange : sense::IllegalModeForTrack;
+        if (!d.isReadable(lba + i)) return sense::LbaOutOfRange;
     }
     if (!c.st.disc->readBlocks(lba, blocks, c.data)) return sense::UnrecoveredReadError;
     for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -640,6 +645,20 @@ Result checkWriteParameters(const VirtualRecorder::State& st, const DiscLayout& 
     return sense::IllegalModeForTrack;
 }
 
+// The blocks a WRITE leaves on the medium: the host's data, except for a
+// block the fault plan has the drive record wrong without noticing
+// (corrupt-write:LBA), which is stored with every byte inverted.
+const std::uint8_t* blocksAsRecorded(VirtualRecorder::State& st, std::uint32_t lba, std::uint32_t blocks,
+                                     const std::uint8_t* data, Bytes& damaged) {
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        if (!st.faults.corruptsWrite(lba + i)) continue;
+        if (damaged.empty()) damaged.assign(data, data + std::size_t{blocks} * kBlock);
+        std::uint8_t* block = damaged.data() + std::size_t{i} * kBlock;
+        for (std::uint32_t b = 0; b < kBlock; ++b) block[b] = static_cast<std::uint8_t>(~block[b]);
+    }
+    return damaged.empty() ? data : damaged.data();
+}
+
 Result write10(CommandContext& c) {
     const std::uint32_t lba = getBe32(c.cdb + 2);
     const std::uint32_t blocks = getBe16(c.cdb + 7);
@@ -672,7 +691,10 @@ Result write10(CommandContext& c) {
     // buffer is full, or at the flush.
     if (d.sequential() && !st.streaming) st.buffer.hold();
     st.buffer.fill(bytes);
-    if (!test && !st.disc->writeBlocks(lba, blocks, c.data)) return sense::WriteError;
+    Bytes damaged;
+    if (!test && !st.disc->writeBlocks(lba, blocks, blocksAsRecorded(st, lba, blocks, c.data, damaged))) {
+        return sense::WriteError;
+    }
     TrackWriteMode mode;
     mode.fixedPacket = (page[3] & 0x20) != 0 && (page[2] & 0x0F) == 0;
     mode.packetSize = getBe32(&page[10]);

@@ -247,7 +247,7 @@ TEST(Refusals, BlankOnlyErasesRewritableMedia) {
     EXPECT_EQ(h.discInfo().discStatus, 0);
     CommandResult r;
     h.read(0, 1, &r);
-    EXPECT_EQ(r.sense, sense::IllegalModeForTrack);
+    EXPECT_EQ(r.sense, sense::LbaOutOfRange);
     // Blanking a DVD-RW in restricted overwrite returns it to sequential recording.
     Harness rw(MediumKind::DvdRwRestricted);
     ASSERT_TRUE(rw.run({0xA1, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}).good());
@@ -302,7 +302,7 @@ TEST(Refusals, InvalidCommandsAndFields) {
     h.read(400000, 1, &r);
     EXPECT_EQ(r.sense, sense::LbaOutOfRange);
     h.read(0, 1, &r);
-    EXPECT_EQ(r.sense, sense::IllegalModeForTrack);  // nothing recorded yet
+    EXPECT_EQ(r.sense, sense::LbaOutOfRange);  // nothing recorded yet
     Harness plusRw(MediumKind::DvdPlusRw);
     auto list = dvdPlusRwFullFormat();
     list[8] = 0x00;  // format type 00h is DVD-RAM's

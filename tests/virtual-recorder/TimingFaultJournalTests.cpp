@@ -1,8 +1,12 @@
 // The simulated drive buffer and write speed, fault injection and the journal.
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "RecorderHarness.h"
+#include "virtual-recorder/DiscExport.h"
 #include "virtual-recorder/DriveTiming.h"
 
 namespace velk::vrec::test {
@@ -148,6 +152,80 @@ TEST(Faults, BadAreasOfTheDisc) {
     EXPECT_TRUE(r.good());
 }
 
+// A WRITE that stores one block wrong reports success; only reading finds
+// it, and the disc file keeps it, so an exported image holds it too. The
+// reads here set FUA, as a verifying burner does.
+TEST(Faults, ABlockRecordedWrongIsFoundOnlyByReadingIt) {
+    Harness h(MediumKind::DvdPlusR, 50000);
+    ASSERT_TRUE(h.recorder->faults().addPlan("corrupt-write:37"));
+    const auto data = pattern(64, 3);
+    ASSERT_TRUE(h.write(0, std::vector<std::uint8_t>(data.begin(), data.begin() + 32 * 2048)).good());
+    ASSERT_TRUE(h.write(32, std::vector<std::uint8_t>(data.begin() + 32 * 2048, data.end())).good());
+    ASSERT_TRUE(h.synchronizeCache().good());
+    ASSERT_TRUE(h.close(2, 0).good());
+    auto expected = data;
+    for (std::size_t i = 37 * 2048; i < 38 * 2048; ++i) expected[i] = static_cast<std::uint8_t>(~expected[i]);
+
+    std::vector<std::uint8_t> back(64 * 2048);
+    const std::vector<std::uint8_t> fuaRead = {0x28, 0x08, 0, 0, 0, 0, 0, 0, 64, 0};
+    ASSERT_TRUE(h.run(fuaRead, &back).good());
+    EXPECT_EQ(back, expected);
+
+    TempDir out;
+    const std::string image = out.file("disc.iso");
+    h.recorder->removeDisc();
+    std::string error;
+    auto disc = DiscStore::open(h.discPath(), &error);
+    ASSERT_TRUE(disc) << error;
+    ASSERT_TRUE(exportImage(*disc, 0, image, &error)) << error;
+    std::ifstream in(image, std::ios::binary);
+    std::vector<std::uint8_t> exported((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GE(exported.size(), expected.size());
+    exported.resize(expected.size());
+    EXPECT_EQ(exported, expected);
+}
+
+// READ (10) as drives take it: DPO and FUA are accepted (the drive has no
+// cache to bypass), relative addressing is not; a block never recorded on
+// sequential media is out of range, as is one beyond the capacity.
+TEST(Faults, ReadFlagsAndUnrecordedBlocks) {
+    Harness h(MediumKind::DvdR, 50000);
+    const auto data = pattern(16, 9);
+    ASSERT_TRUE(h.setWriteParameters(0x40, 0x05).good());
+    ASSERT_TRUE(h.write(0, data).good());
+    struct Case {
+        const char* what;
+        std::uint8_t byte1;
+        std::uint32_t lba;
+        std::uint16_t blocks;
+        std::optional<Sense> refusal;
+    };
+    const Case cases[] = {
+        {"plain", 0x00, 0, 16, std::nullopt},
+        {"FUA", 0x08, 0, 16, std::nullopt},
+        {"DPO and FUA", 0x18, 4, 4, std::nullopt},
+        {"relative address", 0x01, 0, 1, sense::InvalidFieldInCdb},
+        {"an unrecorded block at the end", 0x08, 8, 9, sense::LbaOutOfRange},
+        {"far into the blank area", 0x00, 20000, 1, sense::LbaOutOfRange},
+        {"beyond the capacity", 0x00, 49999, 2, sense::LbaOutOfRange},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> cdb(10, 0);
+        cdb[0] = 0x28;
+        cdb[1] = c.byte1;
+        putBe32(&cdb[2], c.lba);
+        putBe16(&cdb[7], c.blocks);
+        std::vector<std::uint8_t> back(std::size_t{c.blocks} * 2048);
+        const CommandResult r = h.run(cdb, &back);
+        if (c.refusal) {
+            EXPECT_EQ(r.sense, *c.refusal) << c.what;
+        } else {
+            ASSERT_TRUE(r.good()) << c.what << ": " << formatSense(r.sense);
+            EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin() + std::size_t{c.lba} * 2048)) << c.what;
+        }
+    }
+}
+
 TEST(Faults, UnitAttentionAfterLoadAndReset) {
     Harness h(MediumKind::DvdR);
     h.recorder->faults().unitAttentionAfterNextLoad();
@@ -184,6 +262,9 @@ TEST(Faults, PlansAreParsedFromText) {
         {"read:16:03/11/00, busy-op:2A:3, busy-every:2A:10, long-write:3, long-write:2.5:1000", true},
         {"long-write-when-full; no-underruns, corrupt:20", true},
         {"corrupt:x", false},
+        {"corrupt-write:100, corrupt:100", true},
+        {"corrupt-write:12x", false},
+        {"corrupt-write", false},
         {"busy-every:2A:0", false},
         {"long-write:-1", false},
         {"long-write:3s", false},
