@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "cli/CliCommon.h"
+#include "cli/SessionCommands.h"
 #include "engine/api/ErrorTexts.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderDevice.h"
@@ -35,25 +36,6 @@ constexpr double CdOneXKbps = 176.4;
 constexpr double DvdOneXKbps = 1385.0;
 // Blocks a burn from an image file writes are whole 64 KiB chunks.
 constexpr std::uint64_t ChunkBlocks = 32;
-
-// Ctrl-C only counts here; the waiting loop turns the count into one Abort.
-std::atomic<int> interrupts{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void countInterrupt(int) { interrupts.fetch_add(1, std::memory_order_relaxed); }
-
-// Catches Ctrl-C while a job runs, so that the job ends on its own terms
-// instead of the process dying with the drive in the middle of a command.
-class InterruptCatcher {
-public:
-    InterruptCatcher() : previous_(std::signal(SIGINT, countInterrupt)) {}
-    ~InterruptCatcher() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
-    InterruptCatcher(const InterruptCatcher&) = delete;
-    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
-
-private:
-    void (*previous_)(int);
-};
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -88,11 +70,13 @@ void forgetEarlierErrors(BurnEngine& engine) {
     }
 }
 
-// The engine's reason for the failed job, or a plain one when it has none.
+// The engine's reason for the failed job, or a plain one when it has none,
+// with the system's reason when a file operation failed.
 std::string failureText(BurnEngine& engine, const char* fallback) {
     int code = engine.GetLastErrorCode();
-    if (code == ErrNone) return fallback;
-    return formatErrorText(code, engine.project(), engine.device());
+    std::string text = code == ErrNone ? fallback : formatErrorText(code, engine.project(), engine.device());
+    if (engine.GetLastSystemError() != 0) text += std::string(": ") + engine.GetLastSystemErrorText();
+    return text;
 }
 
 bool isOverwritable(int type) {
@@ -199,7 +183,7 @@ public:
         lineOpen_ = false;
     }
 
-    void printSummary(bool test, int type) {
+    void printSummary(bool test, int type, bool verified) {
         double total = secondsSince(start_);
         double writing = writingEnd_.value_or(total) - writingStart_;
         double bytes = engine_.GetImageBlocks() * BlockBytes;
@@ -210,6 +194,7 @@ public:
                     "lowest drive buffer fill %s\n",
                     test ? "test-wrote" : "burned", engine_.GetImageBlocks(), bytes / MB, total, rate / MB,
                     rate / (isCdMedium(type) ? CdOneX : DvdOneX), ring.c_str(), drive.c_str());
+        if (verified) std::printf("verified %d blocks\n", engine_.GetBlocksVerified());
     }
 
 private:
@@ -219,6 +204,7 @@ private:
         case JobClosing: return "closing";
         case JobAborted: return "stopping";
         case JobWriteFailed: return "failed";
+        case JobVerifying: return "verifying";
         default: return "starting";
         }
     }
@@ -237,12 +223,13 @@ private:
 // Waits for a started burn, turning the first Ctrl-C into one Abort, and
 // prints the summary or the failure.
 int watchBurn(BurnEngine& engine, JobEnd& end, BurnWatch& watch, const char* what, bool test, int type) {
+    const bool verifying = engine.GetVerify() != 0 && !test;
     watch.writerStarted();
     int seen = 0;
     bool abortWanted = false;
     bool aborted = false;
     while (!end.waitFor(PollPeriod)) {
-        int count = interrupts.load(std::memory_order_relaxed);
+        int count = interruptCount();
         if (count > seen) {
             seen = count;
             watch.breakLine();
@@ -263,11 +250,12 @@ int watchBurn(BurnEngine& engine, JobEnd& end, BurnWatch& watch, const char* wha
     }
     watch.sample();
     watch.breakLine();
+    warnGrownFiles(engine, what);
     if (end.failed()) {
         std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn failed").c_str());
         return ExitFailed;
     }
-    watch.printSummary(test, type);
+    watch.printSummary(test, type, verifying);
     return ExitOk;
 }
 
@@ -278,7 +266,7 @@ int watchPhases(BurnEngine& engine, JobEnd& end, const char* what, bool drawLine
     int seen = 0;
     bool lineOpen = false;
     while (!end.waitFor(PollPeriod)) {
-        int count = interrupts.load(std::memory_order_relaxed);
+        int count = interruptCount();
         if (count > seen) {
             seen = count;
             if (lineOpen) std::fputc('\n', stdout);
@@ -308,6 +296,7 @@ struct WriteOptions {
     bool test = false;
     bool close = false;
     bool noUnderrunProtection = false;
+    bool verify = false;
     bool quiet = false;
 };
 
@@ -317,6 +306,8 @@ void addWriteOptions(CLI::App* command, WriteOptions& options) {
         ->check(CLI::NonNegativeNumber);
     command->add_flag("--test", options.test, "Test write: the recorder goes through the burn but records nothing");
     command->add_flag("--close", options.close, "Finalise the disc (default: leave it open for another session)");
+    command->add_flag("--verify", options.verify,
+                      "Read every written block back from the disc and compare it with what was sent");
     command->add_flag("-q,--quiet", options.quiet, "No progress line");
 }
 
@@ -329,6 +320,7 @@ void applySwitches(BurnEngine& engine, const WriteOptions& options) {
 struct BurnOptions {
     WriteOptions write;
     ProjectOptions project;
+    bool noImport = false;
 };
 
 int runBurn(const BurnOptions& options) {
@@ -340,8 +332,14 @@ int runBurn(const BurnOptions& options) {
     if (options.write.test && !testWritePossible(engine, *type, what)) return ExitFailed;
     applySwitches(engine, options.write);
 
-    int blocks = buildProject(engine, options.project);
+    // A disc that holds a session gets a new one that repeats its tree, so
+    // readers see the old files beside the new ones.
+    startProject(engine, options.project);
+    AppendImport import = importForAppend(engine, options.noImport, stdout);
+    int blocks = addProjectContent(engine, options.project);
     if (blocks <= 0) return ExitFailed;
+    (void)printReplacedFiles(import, stdout);
+    engine.SetVerify(options.write.verify ? 1 : 0);
     auto freeBlocks = static_cast<unsigned>(engine.GetFreeBlocks());
     if (static_cast<unsigned>(blocks) > freeBlocks) {
         refuse(what, "the image needs %d blocks but the disc has only %u free blocks", blocks, freeBlocks);
@@ -400,6 +398,7 @@ int runBurnImage(const BurnImageOptions& options) {
         return ExitFailed;
     }
     applySpeed(engine, *type, options.write.speed);
+    engine.SetVerify(options.write.verify ? 1 : 0);
 
     InterruptCatcher catcher;
     JobEnd end;
@@ -499,6 +498,8 @@ void addBurnCommands(CLI::App& app) {
     addWriteOptions(burnCommand, burn->write);
     burnCommand->add_flag("--no-underrun-protection", burn->write.noUnderrunProtection,
                           "Switch the recorder's buffer-underrun protection off");
+    burnCommand->add_flag("--no-import", burn->noImport,
+                          "Start a fresh tree: the files already on the disc will no longer be visible");
     addProjectOptions(burnCommand, burn->project);
     onRun(burnCommand, burn, runBurn);
 

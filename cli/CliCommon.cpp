@@ -1,12 +1,16 @@
 #include "cli/CliCommon.h"
 
+#include <atomic>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
+#include "cli/SourceNotices.h"
 #include "engine/device/RecorderDevice.h"
+#include "platform/Text.h"
 
 namespace velk::cli {
 namespace {
@@ -31,7 +35,17 @@ std::string virtualRecorderLibrary() {
     return PluginFileName;
 }
 
+// Ctrl-C only counts here; the waiting loops turn the count into one Abort.
+std::atomic<int> interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void countInterrupt(int) { interrupts.fetch_add(1, std::memory_order_relaxed); }
+
 }  // namespace
+
+InterruptCatcher::InterruptCatcher() : previous_(std::signal(SIGINT, countInterrupt)) {}
+InterruptCatcher::~InterruptCatcher() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+int interruptCount() { return interrupts.load(std::memory_order_relaxed); }
 
 bool addSourcePaths(BurnEngine& engine, const std::vector<std::string>& paths, bool keepPath) {
     for (const std::string& path : paths) {
@@ -43,6 +57,8 @@ bool addSourcePaths(BurnEngine& engine, const std::vector<std::string>& paths, b
         }
         ItemHandle added = folder ? engine.AddDirectory("\\", path.c_str(), "*.*", 1, keepPath ? 1 : 0)
                                   : engine.AddFile("\\", path.c_str());
+        // A FIFO, socket or device named directly is left out with a notice.
+        if (!added && !folder && skippedAsSpecialFile(engine, path)) continue;
         if (!added) {
             std::cerr << "velk-cli: " << path << ": " << engine.GetLastErrorText() << "\n";
             return false;
@@ -63,13 +79,27 @@ void addProjectOptions(CLI::App* command, ProjectOptions& options) {
     command->add_option("PATH", options.paths, "Files and folders to put on the disc")->required();
 }
 
-int buildProject(BurnEngine& engine, const ProjectOptions& options) {
+void startProject(BurnEngine& engine, const ProjectOptions& options) {
     engine.ResetProjectEx(options.longNames ? 1 : 0, 0);
-    if (!options.label.empty()) engine.SetVolumeLabel(options.label.c_str());
+    // Without --label the volume is named after the one folder given, else
+    // the date, never left blank.
+    const std::string label = options.label.empty() ? defaultVolumeLabel(options.paths) : options.label;
+    engine.SetVolumeLabel(label.c_str());
+    warnVolumeLabel(label, stderr);
     engine.SetJoliet(options.noJoliet ? 0 : 1);
     engine.SetUdfBridge(options.noUdf ? 0 : 1);
     if (options.bufferSize > 0) engine.SetBufferSize(options.bufferSize);
-    if (!addSourcePaths(engine, options.paths, options.keepPath)) return 0;
+}
+
+int buildProject(BurnEngine& engine, const ProjectOptions& options) {
+    startProject(engine, options);
+    return addProjectContent(engine, options);
+}
+
+int addProjectContent(BurnEngine& engine, const ProjectOptions& options) {
+    bool added = addSourcePaths(engine, options.paths, options.keepPath);
+    printSourceNotices(engine, stderr);
+    if (!added) return 0;
     if (!options.boot.empty() && !engine.SetBootImage(options.boot.c_str())) {
         std::fprintf(stderr,
                      "velk-cli: %s: cannot be used as a boot image (a 2048-byte loader or a 1.2, 1.44 "
@@ -83,6 +113,13 @@ int buildProject(BurnEngine& engine, const ProjectOptions& options) {
         return 0;
     }
     return blocks;
+}
+
+void warnGrownFiles(BurnEngine& engine, const char* what) {
+    for (const std::u16string& name : engine.project().jobs.grownFiles) {
+        std::fprintf(stderr, "velk-cli: %s: warning: %s grew while it was read; it went on with its size when planned\n",
+                     what, platform::toUtf8(name).c_str());
+    }
 }
 
 void addRecorderOptions(CLI::App* command, RecorderOptions& options, bool withDevice) {

@@ -42,7 +42,17 @@ void addProjectOptions(CLI::App* command, ProjectOptions& options);
 
 // Resets the project, applies the options, adds the paths and plans the
 // layout. Returns the image size in blocks, or 0 after printing why not.
+// The notices of the add operations (renamed, skipped and invalid names) and
+// the label's warnings go to stderr.
 int buildProject(BurnEngine& engine, const ProjectOptions& options);
+// The two halves of buildProject, for a burn that imports the disc's last
+// session in between: reset and options; then paths, boot image, planning.
+void startProject(BurnEngine& engine, const ProjectOptions& options);
+int addProjectContent(BurnEngine& engine, const ProjectOptions& options);
+
+// One warning line per source file that grew while the last job read it
+// (it went on the disc with the size it had when planned).
+void warnGrownFiles(BurnEngine& engine, const char* what);
 
 // Which recorder a command talks to.
 struct RecorderOptions {
@@ -64,6 +74,22 @@ bool openRecorder(BurnEngine& engine, const RecorderOptions& options, const char
 
 const char* discTypeName(int type);
 bool isCdMedium(int type);
+
+// Catches Ctrl-C while a job runs, so that the job ends on its own terms
+// (the caller turns the first one into Abort) instead of the process dying
+// with the drive in the middle of a command or a partial file left behind.
+class InterruptCatcher {
+public:
+    InterruptCatcher();
+    ~InterruptCatcher();
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+private:
+    void (*previous_)(int);
+};
+// How many times Ctrl-C was pressed while a catcher was in place.
+int interruptCount();
 
 // Waits for a job's completion callback.
 class JobEnd {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
+#include "cli/SessionCommands.h"
 #include "engine/api/BurnEngine.h"
 #include "engine/device/RecorderDevice.h"
 
@@ -32,6 +33,7 @@ int runInfo(const DeviceOptions& options) {
     int type = engine.GetDiscType();
     std::printf("disc type: %d %s\n", type, discTypeName(type));
     std::printf("sessions: %d\n", engine.GetSessionCount());
+    printSessionList(engine, stdout);
     std::printf("writable: %d\n", engine.IsDiscWritable());
     std::printf("erasable: %d\n", engine.CanErase());
     std::printf("free blocks: %u\n", static_cast<unsigned>(engine.GetFreeBlocks()));

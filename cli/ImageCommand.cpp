@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
+#include "platform/Files.h"
 #include "platform/Terminal.h"
 
 namespace velk::cli {
@@ -32,26 +33,48 @@ void drawProgress(BurnEngine& engine, std::chrono::steady_clock::time_point star
     std::fflush(stdout);
 }
 
+// "velk-cli: image: " and the engine's reason, with the system's.
+void printFailure(BurnEngine& engine) {
+    std::string text = engine.GetLastErrorText();
+    if (engine.GetLastSystemError() != 0) text += std::string(": ") + engine.GetLastSystemErrorText();
+    std::fprintf(stderr, "velk-cli: image: %s\n", text.c_str());
+}
+
 int runImage(const ImageOptions& options) {
+    // The output must never be one of the files it is made from.
+    for (const std::string& path : options.project.paths) {
+        if (platform::pathKind(path) == platform::PathKind::Regular && platform::sameFile(path, options.output)) {
+            std::fprintf(stderr, "velk-cli: image: %s: the output is one of the sources\n", options.output.c_str());
+            return ExitFailed;
+        }
+    }
     BurnEngine engine;
     if (buildProject(engine, options.project) <= 0) return ExitFailed;
 
+    InterruptCatcher catcher;
     JobEnd end;
     auto start = std::chrono::steady_clock::now();
     if (!engine.StartWriteImage(options.output.c_str(), JobEnd::callback, &end)) {
-        std::fprintf(stderr, "velk-cli: %s\n", engine.GetLastErrorText());
+        printFailure(engine);
         return ExitFailed;
     }
     bool progress = !options.quiet && platform::isTerminal(stdout);
+    bool aborted = false;
     while (!end.waitFor(std::chrono::milliseconds(250))) {
+        // Ctrl-C stops the job, which removes its partial file.
+        if (interruptCount() > 0 && !aborted && engine.GetJobState() != JobIdle) {
+            engine.Abort();
+            aborted = true;
+        }
         if (progress) drawProgress(engine, start);
     }
     if (progress) {
         drawProgress(engine, start);
         std::fputc('\n', stdout);
     }
+    warnGrownFiles(engine, "image");
     if (end.failed()) {
-        std::fprintf(stderr, "velk-cli: %s\n", engine.GetLastErrorText());
+        printFailure(engine);
         return ExitFailed;
     }
     if (!options.quiet) {
