@@ -1,12 +1,15 @@
 // libFuzzer target of the session import's parser: the input is a disc's
 // blocks from block 0 (a short last block is padded with zeros), the session
 // starts at block 0 and every block past the input fails to read. The import
-// must end without a fault and read no more than the disc holds.
+// must end without a fault and read no more than the disc holds, and the
+// tree it gives must plan and generate a header for the next session.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "engine/image/HeaderGenerator.h"
+#include "engine/image/ImageOperations.h"
 #include "engine/image/Layout.h"
 #include "engine/image/SessionImport.h"
 #include "engine/image/SourceTree.h"
@@ -39,5 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     velk::image::importSessionTree(project, read, 0, blocks, project.root);
     // Sixteen descriptor blocks, then directory blocks within the disc.
     if (reads > 16 + blocks) std::abort();
+    // What was imported must plan and give a header like any tree: a new
+    // session after the imported one, with the UDF bridge.
+    if (velk::image::PrepareImage(project) > 0) {
+        (void)velk::image::GenerateHeader(project, blocks, blocks);
+    }
     return 0;
 }
