@@ -67,15 +67,43 @@ bool addSourcePaths(BurnEngine& engine, const std::vector<std::string>& paths, b
     return true;
 }
 
+namespace {
+
+// The ring buffer sizes the engine takes: 2 MiB up to 10,000 chunks of 64 KiB.
+constexpr long long MinBufferBytes = 2097152;
+constexpr long long MaxBufferBytes = 655360000;
+
+// A number of bytes in that range, said in words a user can act on (the
+// parser's own message would echo a number of any length back).
+CLI::Validator bufferSizeRange() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+            if (digits && text.size() <= 10) {
+                long long bytes = std::stoll(text);
+                if (bytes >= MinBufferBytes && bytes <= MaxBufferBytes) return {};
+            }
+            return "the ring buffer takes " + std::to_string(MinBufferBytes) + " to " +
+                   std::to_string(MaxBufferBytes) + " bytes";
+        },
+        "BYTES");
+}
+
+}  // namespace
+
 void addProjectOptions(CLI::App* command, ProjectOptions& options) {
-    command->add_option("--label", options.label, "Volume label (up to 32 characters)");
+    command->add_option("--label", options.label,
+                        "Volume label: ISO 9660 keeps 32 characters (upper-cased), Joliet 16, UDF 15; "
+                        "default: the name of the one folder given, else the date");
     command->add_flag("--no-joliet", options.noJoliet, "Leave out the Joliet tree");
     command->add_flag("--no-udf", options.noUdf, "Leave out the UDF bridge");
-    command->add_option("--boot", options.boot, "El Torito boot image (loader or floppy image)");
+    command->add_option("--boot", options.boot,
+                        "El Torito boot image: a 2048-byte no-emulation loader, or a floppy image of "
+                        "1,228,800, 1,474,560 or 2,949,120 bytes");
     command->add_flag("--long-names", options.longNames, "ISO names are the long names (up to 98 characters)");
     command->add_flag("--keep-path", options.keepPath, "Keep each folder's source path as folders in the image");
-    command->add_option("--buffer-size", options.bufferSize, "Ring buffer size in bytes")
-        ->check(CLI::PositiveNumber);
+    command->add_option("--buffer-size", options.bufferSize, "Ring buffer size in bytes (2097152 to 655360000)")
+        ->check(bufferSizeRange());
     command->add_option("PATH", options.paths, "Files and folders to put on the disc")->required();
 }
 
