@@ -85,8 +85,14 @@ struct VELKDlg::Adapters {
     };
     struct Bar final : ProgressBar {
         QProgressBar* bar;
-        void SetRange(int minimum, int maximum) override { bar->setRange(minimum, maximum); }
-        void SetPosition(int position) override { bar->setValue(position); }
+        // An empty range would make Qt draw a "busy" animation; nothing to
+        // show is an empty bar.
+        void SetRange(int minimum, int maximum) override {
+            empty = maximum <= minimum;
+            bar->setRange(minimum, empty ? minimum + 1 : maximum);
+        }
+        void SetPosition(int position) override { bar->setValue(empty ? bar->minimum() : position); }
+        bool empty = true;
     };
     struct Status final : StatusText {
         QLabel* label;
@@ -232,7 +238,7 @@ void VELKDlg::buildControls() {
         auto* bar = new QProgressBar(this);
         bar->setGeometry(x, 430, width, 15);
         bar->setTextVisible(false);
-        bar->setRange(0, 0);
+        bar->setRange(0, 1);
         bar->setValue(0);
         return bar;
     };

@@ -261,6 +261,11 @@ TEST_F(AppEndToEnd, FrameSitsTopLeftWithTheStoredVersionInItsTitle) {
     EXPECT_EQ(panel().button(VELKDlg::IdBurn)->geometry(), QRect(160, 10, 50, 53));
     EXPECT_EQ(panel().list()->geometry(), QRect(20, 115, 400, 210));
     EXPECT_EQ(panel().labelBox()->text(), QStringLiteral("VELK.EXAMPLE.ORG"));
+    // Before any burn: the first status format, and empty bars rather than
+    // Qt's busy animation for an empty range.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel().statusText()->text() == QStringLiteral("0.00/0.00 MB / 0%"); }, 5000));
+    EXPECT_LT(panel().imageBar()->minimum(), panel().imageBar()->maximum());
+    EXPECT_EQ(panel().imageBar()->value(), panel().imageBar()->minimum());
     QSettings(QStringLiteral("Orvell"), QString()).remove(QStringLiteral("Version"));
 }
 
