@@ -9,7 +9,6 @@
 #include "cli/SourceNotices.h"
 #include "engine/image/ImageProject.h"
 #include "engine/image/UdfFiles.h"
-#include "platform/FindData.h"
 #include "platform/Text.h"
 
 namespace velk::cli {
@@ -51,15 +50,9 @@ void addTreeCommand(CLI::App& app) {
     command->callback([paths, longNames, label] {
         BurnEngine engine;
         engine.ResetProjectEx(*longNames ? 1 : 0, 0);
-        for (const std::string& path : *paths) {
-            // A FIFO or device named directly is left out (and said so
-            // below), which is no failure.
-            if (platform::specialFileKind(path)) {
-                engine.AddFile("\\", path.c_str());
-                continue;
-            }
-            if (!addSourcePaths(engine, {path}, false)) throw CLI::RuntimeError(ExitFailed);
-        }
+        // A FIFO or device named directly is left out (and said so below),
+        // which is no failure.
+        if (!addSourcePaths(engine, *paths, false)) throw CLI::RuntimeError(ExitFailed);
         printSourceNotices(engine, stderr);
         const std::string volumeLabel = label->empty() ? defaultVolumeLabel(*paths) : *label;
         warnVolumeLabel(volumeLabel, stderr);
