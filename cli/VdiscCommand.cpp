@@ -138,7 +138,8 @@ void addVdiscCommand(CLI::App& app) {
     CLI::App* exportCommand =
         vdisc->add_subcommand("export", "Write the blocks a reader of a session sees, from block 0 to its end");
     exportCommand->add_option("DISC", exportOptions->disc, "Disc file")->required();
-    exportCommand->add_option("-o,--output", exportOptions->image, "Image file to write")->required();
+    exportCommand->add_option("-o,--output", exportOptions->image, "Image file to write (- for standard output)")
+        ->required();
     exportCommand->add_option("--session", exportOptions->session, "Session number (default: the last)")
         ->check(CLI::Range(1u, 0xFFFFu));
     exportCommand->callback([exportOptions] {
@@ -156,7 +157,9 @@ void addVdiscCommand(CLI::App& app) {
         const std::uint32_t blocks = vrec::exportBlockCount(disc->layout(), wanted);
         if (blocks == 0) fail("export", name + ": session " + std::to_string(wanted) + " holds no data");
         if (!vrec::exportImage(*disc, wanted, exportOptions->image, &error)) fail("export", error);
-        std::printf("%s: %u blocks\n", exportOptions->image.c_str(), blocks);
+        // With the image on standard output, the summary goes to standard error.
+        std::fprintf(exportOptions->image == "-" ? stderr : stdout, "%s: %u blocks\n",
+                     exportOptions->image.c_str(), blocks);
     });
 }
 

@@ -60,17 +60,21 @@ bool exportImage(const DiscStore& disc, std::uint32_t session, const std::string
     }
     // An existing target that is not a regular file (a FIFO, a device) is
     // written as it is; a regular one is replaced only by a complete image.
+    // "-" is standard output.
+    const bool toStdout = imagePath == "-";
     struct stat target {};
-    const bool exists = ::stat(imagePath.c_str(), &target) == 0;
+    const bool exists = toStdout ? ::fstat(STDOUT_FILENO, &target) == 0 : ::stat(imagePath.c_str(), &target) == 0;
     if (exists && (sameFile(target, disc.path()) || sameFile(target, disc.path() + ".data") ||
                    (!layout.imagePath.empty() && sameFile(target, layout.imagePath)))) {
         setError(error, imagePath + ": is the disc's own file");
         return false;
     }
-    const bool direct = exists && !S_ISREG(target.st_mode);
+    const bool direct = toStdout || (exists && !S_ISREG(target.st_mode));
     std::string tmp;
     int fd = -1;
-    if (direct) {
+    if (toStdout) {
+        fd = ::dup(STDOUT_FILENO);
+    } else if (direct) {
         fd = ::open(imagePath.c_str(), O_WRONLY | O_CLOEXEC);
     } else {
         tmp = imagePath + ".XXXXXX";

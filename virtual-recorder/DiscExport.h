@@ -6,7 +6,7 @@
 // The image is written under a temporary name beside the target and renamed
 // over it once complete, so a failed export leaves no partial image and an
 // existing file of that name as it was; a target that is not a regular file
-// (a FIFO, a device) is written directly. The disc's own files (disc file,
+// (a FIFO, a device, "-" for standard output) is written directly. The disc's own files (disc file,
 // data file, a pressed disc's image) are never a target.
 #pragma once
 

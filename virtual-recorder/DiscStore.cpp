@@ -20,7 +20,7 @@ namespace velk::vrec {
 namespace {
 
 constexpr std::uint32_t kBlock = 2048;
-constexpr const char* kMagic = "velk-virtual-disc 1";
+constexpr const char* kMagic = "velk-virtual-disc 2";
 constexpr const char* kEnd = "end";
 
 void setError(std::string* error, const std::string& text) {
@@ -136,7 +136,10 @@ std::optional<DiscLayout> DiscStore::parseLayout(const std::string& text, std::s
     std::istringstream in(text);
     std::string line;
     if (!std::getline(in, line) || line != kMagic) {
-        setError(error, "not a virtual disc file");
+        // The first format had no end line and no tray state: its files
+        // cannot be told from cut ones.
+        setError(error, line == "velk-virtual-disc 1" ? "a disc file of an earlier format; make it again with vdisc create"
+                                                      : "not a virtual disc file");
         return std::nullopt;
     }
     DiscLayout d;
@@ -236,6 +239,11 @@ bool DiscStore::openData(bool create, std::string* error) {
         if (create) ::unlink(data.c_str());
         const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0);
         dataFd_ = ::open(data.c_str(), flags, 0644);
+        // A disc the user may only read (a shared or write-protected copy)
+        // can still be looked at and exported; writing it then fails.
+        if (dataFd_ < 0 && !create && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+            dataFd_ = ::open(data.c_str(), O_RDONLY | O_CLOEXEC);
+        }
         if (dataFd_ < 0) setError(error, errnoText("cannot open", data));
     }
     return dataFd_ >= 0;

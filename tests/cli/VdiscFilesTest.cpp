@@ -167,6 +167,11 @@ TEST_F(VdiscFiles, APressedDiscNamesItsImageByAbsolutePath) {
     const CliRun exported = velkCli("vdisc export " + shellQuoted(disc) + " -o " + shellQuoted(path("copy.iso")));
     EXPECT_EQ(exported.status, 0) << exported.output;
     EXPECT_EQ(contentsOf(path("copy.iso")), contentsOf(image));
+    // "-" is standard output, which then holds the image alone (the summary
+    // goes to standard error).
+    const CliRun piped = velkCli("vdisc export " + shellQuoted(disc) + " -o - | cat > " + shellQuoted(path("piped.iso")));
+    EXPECT_EQ(piped.status, 0) << piped.output;
+    EXPECT_EQ(contentsOf(path("piped.iso")), contentsOf(image));
 }
 
 // An export that cannot be made exits 1, says why, and leaves an existing

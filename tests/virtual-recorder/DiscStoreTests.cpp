@@ -1,5 +1,6 @@
 // Disc files: the layout on disk, what a second process sees, crash safety.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -62,7 +63,7 @@ TEST(DiscStore, BlocksWrittenAfterTheLastSaveNeverBreakTheDiscFile) {
     ASSERT_TRUE(seen) << error;
     EXPECT_EQ(seen->layout().tracks.back().nwa, 32u);
     // A half-written layout from an interrupted save is ignored.
-    std::ofstream(h.discPath() + ".tmp") << "velk-virtual-disc 1\nmedium dv";
+    std::ofstream(h.discPath() + ".tmp") << "velk-virtual-disc 2\nmedium dv";
     EXPECT_TRUE(DiscStore::open(h.discPath(), &error)) << error;
 }
 
@@ -131,7 +132,8 @@ TEST(DiscFiles, MalformedAndImpossibleLayoutsAreRefusedWithTheReason) {
         const char* reason;
     };
     const Case cases[] = {
-        {"no magic line", replaced(text, "velk-virtual-disc 1", "some other file"), "not a virtual disc file"},
+        {"no magic line", replaced(text, "velk-virtual-disc 2", "some other file"), "not a virtual disc file"},
+        {"the first format", replaced(text, "velk-virtual-disc 2", "velk-virtual-disc 1"), "an earlier format"},
         {"empty file", "", "not a virtual disc file"},
         {"negative capacity", replaced(text, "capacity 100000", "capacity -1"), "line 3 is malformed"},
         {"capacity beyond 32 bits", replaced(text, "capacity 100000", "capacity 4294967296"), "malformed"},
@@ -208,6 +210,23 @@ TEST(DiscFiles, ARefusedDiscFileIsLeftAsItIsAndTheErrorNamesIt) {
     std::filesystem::create_directory(folder);
     EXPECT_FALSE(DiscStore::open(folder, &error));
     EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
+}
+
+TEST(DiscFiles, ADiscThatMayOnlyBeReadCanBeLookedAt) {
+    if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
+    Harness h(MediumKind::DvdPlusR, 5000);
+    auto disc = h.recorder->removeDisc();
+    ASSERT_FALSE(disc->writeSessionDirect(pattern(4, 1), false));
+    disc.reset();
+    ::chmod(h.discPath().c_str(), 0444);
+    ::chmod((h.discPath() + ".data").c_str(), 0444);
+    std::string error;
+    auto readOnly = DiscStore::open(h.discPath(), &error);
+    ASSERT_TRUE(readOnly) << error;
+    std::vector<std::uint8_t> back(4 * 2048);
+    ASSERT_TRUE(readOnly->readBlocks(0, 4, back.data()));
+    EXPECT_EQ(back, pattern(4, 1));
+    EXPECT_FALSE(readOnly->writeBlocks(10, 1, back.data()));
 }
 
 // Commands that only look at a disc leave its file as it was, down to the
