@@ -139,5 +139,28 @@ TEST(SourceNoticesTest, TreeCommandSaysWhatItRenamedAndSkipped) {
     EXPECT_EQ(run.output.find("pipe  ["), std::string::npos) << run.output;
 }
 
+// A name that is not UTF-8 is written (the producer opens the file by its
+// own bytes) and warned about; the image carries the bytes.
+TEST(SourceNoticesTest, ImageOfANameThatIsNotUtf8) {
+    TempDir dir;
+    dir.file("src/caf\xE9.txt", "latin-1 name\n");
+    std::string image = dir.str() + "/out.iso";
+    CliRun run = velkCli("image -q -o " + shellQuoted(image) + " " + shellQuoted(dir.str() + "/src"));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("velk-cli: " + dir.str() + "/src/caf\\xE9.txt: name is not valid UTF-8; on "
+                              "the disc as \\caf\xEF\xBF\xBD.txt"),
+              std::string::npos)
+        << run.output;
+    std::string command = "7zz e -so -tudf " + shellQuoted(image) + " 'caf\xEF\xBF\xBD.txt' 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string content;
+    char buffer[256];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) content.append(buffer, n);
+    ::pclose(pipe);
+    EXPECT_EQ(content, "latin-1 name\n");
+}
+
 }  // namespace
 }  // namespace velk::testing
