@@ -54,11 +54,14 @@ int runImage(const ImageOptions& options) {
     InterruptCatcher catcher;
     JobEnd end;
     auto start = std::chrono::steady_clock::now();
-    if (!engine.StartWriteImage(options.output.c_str(), JobEnd::callback, &end)) {
+    // "-" is standard output: written directly, and the messages go to stderr.
+    const bool toStdout = options.output == "-";
+    const std::string output = toStdout ? "/dev/stdout" : options.output;
+    if (!engine.StartWriteImage(output.c_str(), JobEnd::callback, &end)) {
         printFailure(engine);
         return ExitFailed;
     }
-    bool progress = !options.quiet && platform::isTerminal(stdout);
+    bool progress = !options.quiet && !toStdout && platform::isTerminal(stdout);
     bool aborted = false;
     while (!end.waitFor(std::chrono::milliseconds(250))) {
         // Ctrl-C stops the job, which removes its partial file.
@@ -78,10 +81,9 @@ int runImage(const ImageOptions& options) {
         return ExitFailed;
     }
     if (!options.quiet) {
-        std::printf("%s: %d blocks (%.1f MB), %d files in %d folders\n", options.output.c_str(),
-                    engine.GetImageBlocks(), engine.GetImageBlocks() * 2048.0 / MB,
-                    engine.GetFileCount() - (engine.GetDirectoryCount() - 1),
-                    engine.GetDirectoryCount());
+        std::fprintf(toStdout ? stderr : stdout, "%s: %d blocks (%.1f MB), %d files in %d folders\n",
+                     options.output.c_str(), engine.GetImageBlocks(), engine.GetImageBlocks() * 2048.0 / MB,
+                     engine.GetFileCount() - (engine.GetDirectoryCount() - 1), engine.GetDirectoryCount());
     }
     return ExitOk;
 }

@@ -34,6 +34,14 @@ PathKind pathKind(const std::string& path) {
     return PathKind::Other;
 }
 
+std::string resolvedPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return path;
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat first {}, second {};
     if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;

@@ -13,6 +13,10 @@ enum class PathKind { Missing, Regular, Directory, Other };
 // What is at `path` (links followed).
 PathKind pathKind(const std::string& path);
 
+// The path with every symbolic link resolved (realpath); `path` itself when
+// it cannot be resolved.
+std::string resolvedPath(const std::string& path);
+
 // True when both paths name the same file (device and inode).
 bool sameFile(const std::string& a, const std::string& b);
 

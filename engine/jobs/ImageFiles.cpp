@@ -58,7 +58,10 @@ bool openImageForWriting(ImageProject& project, const char* path) {
         break;
     default:
         if (jobs.imagePath.empty()) return refuse(project, ErrCreateFile, ENOENT);
-        jobs.imageFile = platform::createTempBeside(jobs.imagePath, jobs.imageTempPath);
+        // Through a link the image replaces the file it points to, never
+        // the link (nor a device's name such as /dev/stdout).
+        jobs.imageTarget = platform::resolvedPath(jobs.imagePath);
+        jobs.imageFile = platform::createTempBeside(jobs.imageTarget, jobs.imageTempPath);
         break;
     }
     if (!jobs.imageFile) return refuse(project, ErrCreateFile, platform::lastSystemError());
@@ -76,7 +79,7 @@ bool commitImageOutput(JobFields& jobs) {
     }
     jobs.imageFile = nullptr;
     if (ok && !jobs.imageTempPath.empty()) {
-        ok = platform::replaceFile(jobs.imageTempPath, jobs.imagePath);
+        ok = platform::replaceFile(jobs.imageTempPath, jobs.imageTarget);
         if (!ok) recordSystemError(jobs);
     }
     if (!ok && !jobs.imageTempPath.empty()) (void)platform::removeFile(jobs.imageTempPath);

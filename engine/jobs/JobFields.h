@@ -39,6 +39,7 @@ struct JobFields {
     // stream. An image written to a regular file goes to imageTempPath
     // beside it and takes its place only when the job succeeds.
     std::string imagePath;
+    std::string imageTarget;  // imagePath with its links resolved
     std::string imageTempPath;
     std::FILE* imageFile = nullptr;
 

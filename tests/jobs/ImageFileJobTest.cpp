@@ -311,6 +311,23 @@ TEST(ImageFileJobOutput, FailedOrAbortedJobsLeaveNoPartialImageAndTheOldOneIntac
     }
 }
 
+// Regression: an output named through a link (say /dev/stdout redirected to
+// a file) replaced the link itself with the image.
+TEST(ImageFileJobOutput, ThroughALinkTheImageReplacesTheFileItPointsTo) {
+    TempDir dir;
+    BurnEngine engine;
+    ASSERT_GT(engine.PrepareImage(), 0);
+    std::string real = dir.file("real.iso", "the old image");
+    std::string link = dir.str() + "/link.iso";
+    std::filesystem::create_symlink(real, link);
+    Completion completion;
+    ASSERT_EQ(engine.StartWriteImage(link.c_str(), Completion::callback, &completion), 1);
+    EXPECT_EQ(completion.wait(), 0);
+    ASSERT_TRUE(waitForJobThreads(engine.project()));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readAll(real).size(), static_cast<std::size_t>(engine.GetImageBlocks()) * 2048);
+}
+
 TEST(ImageFileJobOutput, SucceededImageReplacesTheOldOneWithItsPermissions) {
     TempDir dir;
     BurnEngine engine;
