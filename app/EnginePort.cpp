@@ -22,6 +22,8 @@ int BurnEnginePort::ImportSession(int session, const std::string& treePath) {
 }
 int BurnEnginePort::SetVolumeLabel(const std::string& label) { return engine_.SetVolumeLabel(label.c_str()); }
 int BurnEnginePort::SetUdfBridge(int value) { return engine_.SetUdfBridge(value); }
+int BurnEnginePort::SetVerify(int value) { return engine_.SetVerify(value); }
+int BurnEnginePort::GetJobState() { return engine_.GetJobState(); }
 bool BurnEnginePort::AddDirectory(const std::string& treePath, const std::string& sourcePath,
                                   const std::string& mask, int recursive, int keepPath) {
     return engine_.AddDirectory(treePath.c_str(), sourcePath.c_str(), mask.c_str(), recursive, keepPath) != nullptr;

@@ -29,6 +29,8 @@ public:
     virtual int ImportSession(int session, const std::string& treePath) = 0;
     virtual int SetVolumeLabel(const std::string& label) = 0;
     virtual int SetUdfBridge(int value) = 0;
+    virtual int SetVerify(int value) = 0;
+    virtual int GetJobState() = 0;
     virtual bool AddDirectory(const std::string& treePath, const std::string& sourcePath,
                               const std::string& mask, int recursive, int keepPath) = 0;
     virtual bool AddFile(const std::string& treePath, const std::string& sourcePath) = 0;
@@ -63,6 +65,8 @@ public:
     int ImportSession(int session, const std::string& treePath) override;
     int SetVolumeLabel(const std::string& label) override;
     int SetUdfBridge(int value) override;
+    int SetVerify(int value) override;
+    int GetJobState() override;
     bool AddDirectory(const std::string& treePath, const std::string& sourcePath, const std::string& mask,
                       int recursive, int keepPath) override;
     bool AddFile(const std::string& treePath, const std::string& sourcePath) override;

@@ -110,6 +110,8 @@ struct PanelWidgets {
     CheckBox* savePath = nullptr;
     CheckBox* importSession = nullptr;
     CheckBox* udfBridge = nullptr;
+    // Read every written block back after the burn (off by default).
+    CheckBox* verify = nullptr;
     ProgressBar* imageBar = nullptr;
     ProgressBar* ringBar = nullptr;
     ProgressBar* driveBar = nullptr;

@@ -106,7 +106,7 @@ struct VELKDlg::Adapters {
     ComboSelector selector;
     PlainLog log;
     LineBox label;
-    Check savePath, importSession, udfBridge;
+    Check savePath, importSession, udfBridge, verify;
     Bar imageBar, ringBar, driveBar;
     Status status;
     Push burn;
@@ -124,6 +124,7 @@ VELKDlg::VELKDlg(EnginePort& engine, SCSkinDriver& skin, QWidget* frame)
     a.savePath.box = savePath_;
     a.importSession.box = importSession_;
     a.udfBridge.box = udfBridge_;
+    a.verify.box = verify_;
     a.imageBar.bar = imageBar_;
     a.ringBar.bar = ringBar_;
     a.driveBar.bar = driveBar_;
@@ -137,6 +138,7 @@ VELKDlg::VELKDlg(EnginePort& engine, SCSkinDriver& skin, QWidget* frame)
     widgets.savePath = &a.savePath;
     widgets.importSession = &a.importSession;
     widgets.udfBridge = &a.udfBridge;
+    widgets.verify = &a.verify;
     widgets.imageBar = &a.imageBar;
     widgets.ringBar = &a.ringBar;
     widgets.driveBar = &a.driveBar;
@@ -221,6 +223,10 @@ void VELKDlg::buildControls() {
     importSession_->setGeometry(430, 285, 100, 20);
     udfBridge_ = new QCheckBox(QStringLiteral("UDF Bridge"), this);
     udfBridge_->setGeometry(430, 310, 100, 20);
+    // Beside the file-system options, in the room between Clear and Save Path.
+    verify_ = new QCheckBox(QStringLiteral("Verify"), this);
+    verify_->setObjectName(QStringLiteral("verify"));
+    verify_->setGeometry(430, 243, 80, 16);
 
     log_ = new QPlainTextEdit(this);
     log_->setObjectName(QStringLiteral("log"));

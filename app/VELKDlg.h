@@ -66,6 +66,7 @@ public:
     QCheckBox* savePathBox() const { return savePath_; }
     QCheckBox* importSessionBox() const { return importSession_; }
     QCheckBox* udfBridgeBox() const { return udfBridge_; }
+    QCheckBox* verifyBox() const { return verify_; }
     QLabel* statusText() const { return status_; }
     QProgressBar* imageBar() const { return imageBar_; }
     // The log's lines, top to bottom.
@@ -105,6 +106,7 @@ private:
     QCheckBox* savePath_ = nullptr;
     QCheckBox* importSession_ = nullptr;
     QCheckBox* udfBridge_ = nullptr;
+    QCheckBox* verify_ = nullptr;
     QProgressBar* imageBar_ = nullptr;
     QProgressBar* ringBar_ = nullptr;
     QProgressBar* driveBar_ = nullptr;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/ProductTexts.h"
+#include "engine/api/EngineTypes.h"
 
 namespace velk::app {
 namespace {
@@ -102,6 +103,8 @@ void VELKDlgController::OnBurn() {
     if (widgets_.importSession->IsChecked()) engine_.ImportSession(0, RootPath);
     engine_.SetVolumeLabel(LimitLabel(widgets_.label->Text()));
     engine_.SetUdfBridge(widgets_.udfBridge->IsChecked() ? 1 : 0);
+    engine_.SetVerify(widgets_.verify && widgets_.verify->IsChecked() ? 1 : 0);
+    verifyLogged_ = false;
     const int keepPath = widgets_.savePath->IsChecked() ? 1 : 0;
     for (int row = 0; row < widgets_.list->RowCount(); ++row) {
         const std::string path = widgets_.list->PathAt(row);
@@ -273,6 +276,11 @@ void VELKDlgController::OnTimer() {
     widgets_.ringBar->SetPosition(engine_.GetBufferFill());
     widgets_.driveBar->SetRange(0, engine_.GetDriveBufferSize());
     widgets_.driveBar->SetPosition(engine_.GetDriveBufferUsed());
+    // The read-back pass of a verifying burn runs the image bar again.
+    if (state_ == OperationState::Burning && !verifyLogged_ && engine_.GetJobState() == JobVerifying) {
+        verifyLogged_ = true;
+        Log("Verifying Data...");
+    }
 }
 
 bool VELKDlgController::OnCloseRequest() {

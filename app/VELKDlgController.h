@@ -95,6 +95,7 @@ private:
     OperationState state_ = OperationState::Idle;
     std::thread setUp_;
     bool settingUp_ = false;
+    bool verifyLogged_ = false;  // "Verifying Data..." shown for this burn
     // A burn's completion that arrived before its set-up returned.
     std::optional<std::int32_t> earlyCompletion_;
     // The user agreed to stop the running job and close the window.

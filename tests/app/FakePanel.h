@@ -27,6 +27,7 @@ public:
     int startBurnResult = 1;
     std::uint32_t imageBlocks = 0;
     std::uint32_t blocksWritten = 0;
+    int jobState = 0;
     int bufferSize = 0, bufferFill = 0, driveBufferSize = 0, driveBufferUsed = 0;
     std::string errorText;
     // Run inside Eject / LoadMedium / StartBurn, as if the user acted while
@@ -62,6 +63,8 @@ public:
     }
     int SetVolumeLabel(const std::string& label) override { return log("SetVolumeLabel " + label); }
     int SetUdfBridge(int value) override { return log("SetUdfBridge " + std::to_string(value)); }
+    int SetVerify(int value) override { return log("SetVerify " + std::to_string(value)); }
+    int GetJobState() override { return jobState; }
     bool AddDirectory(const std::string& treePath, const std::string& sourcePath, const std::string& mask,
                       int recursive, int keepPath) override {
         return log("AddDirectory " + treePath + " " + sourcePath + " " + mask + " " + std::to_string(recursive) +
@@ -288,7 +291,7 @@ struct Panel {
     FakeList list;
     FakeLog log;
     FakeText label;
-    FakeCheck savePath, importSession, udfBridge;
+    FakeCheck savePath, importSession, udfBridge, verify;
     FakeBar imageBar, ringBar, driveBar;
     FakeStatus status;
     FakeButton burn;
@@ -305,6 +308,7 @@ struct Panel {
         widgets.savePath = &savePath;
         widgets.importSession = &importSession;
         widgets.udfBridge = &udfBridge;
+        widgets.verify = &verify;
         widgets.imageBar = &imageBar;
         widgets.ringBar = &ringBar;
         widgets.driveBar = &driveBar;

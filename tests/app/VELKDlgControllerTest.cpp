@@ -231,16 +231,17 @@ TEST(PanelBurn, SendsTheProjectInOrderThenStartsOffTheWindowThread) {
     const Case cases[] = {
         {true, true, true,
          {"TestUnitReady", "ResetProject", "ImportSession 0 \\", "SetVolumeLabel MY DISC", "SetUdfBridge 1",
-          "AddDirectory \\ " + folder + " *.* 1 1", "AddFile \\ " + file, "PrepareImage", "StartBurn"}},
+          "SetVerify 1", "AddDirectory \\ " + folder + " *.* 1 1", "AddFile \\ " + file, "PrepareImage", "StartBurn"}},
         {false, false, false,
          {"TestUnitReady", "ResetProject", "SetVolumeLabel MY DISC", "SetUdfBridge 0",
-          "AddDirectory \\ " + folder + " *.* 1 0", "AddFile \\ " + file, "PrepareImage", "StartBurn"}},
+          "SetVerify 0", "AddDirectory \\ " + folder + " *.* 1 0", "AddFile \\ " + file, "PrepareImage", "StartBurn"}},
     };
     for (const Case& c : cases) {
         Panel panel;
         panel.savePath.checked = c.savePath;
         panel.importSession.checked = c.importSession;
         panel.udfBridge.checked = c.udf;
+        panel.verify.checked = c.udf;
         panel.label.text = "MY DISC";
         panel.list.rows = {folder, file};
         std::thread::id setUpThread;
@@ -259,6 +260,27 @@ TEST(PanelBurn, SendsTheProjectInOrderThenStartsOffTheWindowThread) {
     }
 }
 
+TEST(PanelBurn, VerifyingBurnLogsItsReadBackPassOnce) {
+    TempTree tree;
+    Panel panel;
+    panel.verify.checked = true;
+    panel.list.rows = {tree / "file.txt"};
+    panel.controller->OnBurn();
+    ASSERT_TRUE(panel.host.RunNextPosted());
+    EXPECT_TRUE(panel.engine.Called("SetVerify 1"));
+    panel.engine.jobState = JobWriting;
+    panel.controller->OnTimer();
+    panel.engine.jobState = JobVerifying;
+    panel.controller->OnTimer();
+    panel.controller->OnTimer();
+    panel.engine.errorText = "Verification failed at block 77";
+    panel.engine.Complete(1);
+    panel.host.RunPosted();
+    EXPECT_EQ(panel.log.Texts(), (Lines{"Starting Burn Operation.", "Burning Data...", "Verifying Data...",
+                                        "Burn Operation Complete.", "Burn Operation Failed.",
+                                        "Verification failed at block 77", ""}));
+}
+
 TEST(PanelBurn, MissingPathAbandonsBeforeAnyJob) {
     TempTree tree;
     Panel panel;
@@ -266,7 +288,7 @@ TEST(PanelBurn, MissingPathAbandonsBeforeAnyJob) {
     panel.controller->OnBurn();
     EXPECT_FALSE(panel.controller->SettingUp());
     EXPECT_EQ(panel.engine.Calls(), (Lines{"TestUnitReady", "ResetProject", "SetVolumeLabel ", "SetUdfBridge 0",
-                                          "AddFile \\ " + (tree / "file.txt")}));
+                                          "SetVerify 0", "AddFile \\ " + (tree / "file.txt")}));
     EXPECT_EQ(panel.log.Texts(), (Lines{"Starting Burn Operation."}));
     EXPECT_EQ(panel.controller->State(), OperationState::Idle);
     EXPECT_TRUE(panel.selector.enabled);
