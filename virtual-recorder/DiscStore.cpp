@@ -271,6 +271,10 @@ std::unique_ptr<DiscStore> DiscStore::createPressed(const std::string& path, Med
     }
     // The disc file may be used from another folder: keep where the image is,
     // not how it was named from here.
+    if (imagePath.find('\n') != std::string::npos) {
+        setError(error, "an image path with a line break cannot be kept in a disc file");
+        return nullptr;
+    }
     std::error_code failed;
     const std::string image = std::filesystem::absolute(imagePath, failed).lexically_normal().string();
     struct stat st {};

@@ -309,6 +309,9 @@ TEST(DiscFiles, APressedDiscKeepsTheAbsolutePathOfItsImage) {
     EXPECT_EQ(disc->layout().capacity, 10u);
     EXPECT_FALSE(DiscStore::createPressed(dir.file("rom2.vdisc"), MediumKind::DvdRom, dir.path().string(), &error));
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    std::ofstream(dir.file("two\nlines.iso"), std::ios::binary) << std::string(2048, 'x');
+    EXPECT_FALSE(DiscStore::createPressed(dir.file("rom3.vdisc"), MediumKind::DvdRom, dir.file("two\nlines.iso"), &error));
+    EXPECT_NE(error.find("line break"), std::string::npos) << error;
 }
 
 TEST(DiscStore, TheDataFileIsSparse) {
