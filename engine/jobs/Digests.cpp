@@ -1,7 +1,12 @@
 #include "engine/jobs/Digests.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace velk::jobs {
 namespace {
@@ -37,12 +42,8 @@ struct CrcTable {
 };
 constexpr CrcTable Crc;
 
-}  // namespace
-
-Sha256::Sha256()
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
-
-void Sha256::compress(const std::uint8_t* block) {
+// One 64-byte block in portable code.
+void compressPortable(std::array<std::uint32_t, 8>& state, const std::uint8_t* block) {
     std::uint32_t w[64];
     for (int i = 0; i < 16; ++i) w[i] = readBe32(block + 4 * i);
     for (int i = 16; i < 64; ++i) {
@@ -50,8 +51,8 @@ void Sha256::compress(const std::uint8_t* block) {
         std::uint32_t s1 = rotateRight(w[i - 2], 17) ^ rotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (int i = 0; i < 64; ++i) {
         std::uint32_t s1 = rotateRight(e, 6) ^ rotateRight(e, 11) ^ rotateRight(e, 25);
         std::uint32_t choice = (e & f) ^ (~e & g);
@@ -68,14 +69,91 @@ void Sha256::compress(const std::uint8_t* block) {
         b = a;
         a = t1 + t2;
     }
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
-    state_[4] += e;
-    state_[5] += f;
-    state_[6] += g;
-    state_[7] += h;
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+}
+
+#if defined(__x86_64__)
+// The same with the SHA extensions: the state lives in two registers as
+// (A, B, E, F) and (C, D, G, H); each sha256rnds2 does two rounds, taking
+// the two message words plus constants in the low half of its third operand;
+// sha256msg1/msg2 compute the message schedule four words at a time.
+__attribute__((target("sha,sse4.1"))) void compressWithShaExtensions(std::array<std::uint32_t, 8>& state,
+                                                                       const std::uint8_t* data, std::size_t blocks) {
+    const __m128i byteSwap = _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
+    __m128i abcd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));  // D C B A
+    __m128i efgh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));  // H G F E
+    __m128i cdab = _mm_shuffle_epi32(abcd, 0xB1);                                 // C D A B
+    __m128i ghef = _mm_shuffle_epi32(efgh, 0x1B);                                 // E F G H
+    __m128i abef = _mm_alignr_epi8(cdab, ghef, 8);                                // A B E F
+    __m128i cdgh = _mm_blend_epi16(ghef, cdab, 0xF0);                             // C D G H
+    for (; blocks > 0; --blocks, data += 64) {
+        const __m128i savedAbef = abef, savedCdgh = cdgh;
+        __m128i w[4];
+        for (int i = 0; i < 4; ++i) {
+            w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)), byteSwap);
+        }
+        for (int group = 0; group < 16; ++group) {
+            __m128i& current = w[group % 4];
+            if (group >= 4) {
+                // w[t..t+3] from the four groups before.
+                __m128i previous = w[(group + 3) % 4];
+                __m128i next = _mm_add_epi32(_mm_sha256msg1_epu32(current, w[(group + 1) % 4]),
+                                             _mm_alignr_epi8(previous, w[(group + 2) % 4], 4));
+                current = _mm_sha256msg2_epu32(next, previous);
+            }
+            __m128i message = _mm_add_epi32(
+                current, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&RoundConstants[4 * group])));
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(message, 0x0E));
+        }
+        abef = _mm_add_epi32(abef, savedAbef);
+        cdgh = _mm_add_epi32(cdgh, savedCdgh);
+    }
+    // Back to (A, B, C, D) and (E, F, G, H).
+    __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    abcd = _mm_blend_epi16(feba, dchg, 0xF0);
+    efgh = _mm_alignr_epi8(dchg, feba, 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), abcd);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), efgh);
+}
+
+std::atomic<bool> portableOnly{false};
+
+bool haveShaExtensions() {
+    static const bool have = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+    return have && !portableOnly.load(std::memory_order_relaxed);
+}
+#endif
+
+}  // namespace
+
+Sha256::Sha256()
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void Sha256::forcePortable(bool portable) {
+#if defined(__x86_64__)
+    portableOnly = portable;
+#else
+    (void)portable;
+#endif
+}
+
+void Sha256::compress(const std::uint8_t* data, std::size_t blocks) {
+#if defined(__x86_64__)
+    if (haveShaExtensions()) {
+        compressWithShaExtensions(state_, data, blocks);
+        return;
+    }
+#endif
+    for (; blocks > 0; --blocks, data += 64) compressPortable(state_, data);
 }
 
 void Sha256::update(const std::uint8_t* data, std::size_t length) {
@@ -87,10 +165,13 @@ void Sha256::update(const std::uint8_t* data, std::size_t length) {
         data += take;
         length -= take;
         if (pendingBytes_ < pending_.size()) return;
-        compress(pending_.data());
+        compress(pending_.data(), 1);
         pendingBytes_ = 0;
     }
-    for (; length >= 64; data += 64, length -= 64) compress(data);
+    std::size_t whole = length / 64;
+    if (whole > 0) compress(data, whole);
+    data += whole * 64;
+    length -= whole * 64;
     std::memcpy(pending_.data(), data, length);
     pendingBytes_ = length;
 }
@@ -112,6 +193,30 @@ Sha256Digest Sha256::of(const std::uint8_t* data, std::size_t length) {
     Sha256 hash;
     hash.update(data, length);
     return hash.finish();
+}
+
+std::uint64_t blockFingerprint(const std::uint8_t* data, std::size_t length) {
+    // Four independent lanes of multiply-rotate mixing, folded at the end.
+    constexpr std::uint64_t Prime1 = 0x9E3779B185EBCA87ull, Prime2 = 0xC2B2AE3D27D4EB4Full;
+    std::uint64_t lanes[4] = {Prime1, Prime2, ~Prime1, ~Prime2};
+    std::size_t at = 0;
+    for (; at + 32 <= length; at += 32) {
+        for (int i = 0; i < 4; ++i) {
+            std::uint64_t word;
+            std::memcpy(&word, data + at + 8 * static_cast<std::size_t>(i), sizeof word);
+            lanes[i] = ((lanes[i] ^ word) * Prime1);
+            lanes[i] = (lanes[i] << 31) | (lanes[i] >> 33);
+        }
+    }
+    for (; at + 8 <= length; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + at, sizeof word);
+        lanes[0] = ((lanes[0] ^ word) * Prime2);
+        lanes[0] = (lanes[0] << 27) | (lanes[0] >> 37);
+    }
+    std::uint64_t h = length;
+    for (std::uint64_t lane : lanes) h = (h ^ lane) * Prime1 + Prime2;
+    return h ^ (h >> 29);
 }
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t length) {

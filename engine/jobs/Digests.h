@@ -1,6 +1,9 @@
 // The digests a verifying burn keeps of what it sent: SHA-256 (FIPS 180-4)
-// of each chunk, and CRC-32 (the IEEE 802.3 polynomial) of each block, which
-// only serves to name the first bad block of a chunk whose digest differs.
+// of each chunk, and a 64-bit fingerprint of each block, which only serves
+// to name the first bad block of a chunk whose SHA-256 differs. SHA-256 uses
+// the processor's SHA instructions where it has them, so hashing keeps ahead
+// of any drive; CRC-32 (the IEEE 802.3 polynomial) is kept for its check
+// value in tests and for callers that want a standard checksum.
 #pragma once
 
 #include <array>
@@ -18,9 +21,13 @@ public:
     Sha256Digest finish();
 
     static Sha256Digest of(const std::uint8_t* data, std::size_t length);
+    // Tests: hash with the portable code even where the processor's SHA
+    // instructions are there, so both paths are checked on one machine.
+    static void forcePortable(bool portable);
 
 private:
-    void compress(const std::uint8_t* block);
+    // Processes `blocks` 64-byte blocks.
+    void compress(const std::uint8_t* data, std::size_t blocks);
 
     std::array<std::uint32_t, 8> state_;
     std::array<std::uint8_t, 64> pending_{};
@@ -29,5 +36,10 @@ private:
 };
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t length);
+
+// A fast 64-bit fingerprint of `length` bytes (a multiple of 8), not a
+// cryptographic hash: two blocks that differ in any byte almost surely get
+// different fingerprints.
+std::uint64_t blockFingerprint(const std::uint8_t* data, std::size_t length);
 
 }  // namespace velk::jobs

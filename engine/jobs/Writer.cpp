@@ -9,7 +9,7 @@
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/jobs/Closing.h"
-#include "engine/jobs/Digests.h"
+#include "engine/jobs/Verification.h"
 #include "engine/jobs/FormatLists.h"
 #include "engine/jobs/ImageFiles.h"
 #include "engine/jobs/JobClaim.h"
@@ -79,8 +79,6 @@ private:
     // Reads every recorded chunk back and compares; false with
     // ErrVerifyFailed when a block differs or cannot be read.
     bool verifyWritten();
-    bool readBack(std::uint32_t address, std::uint32_t blocks, std::uint8_t* buffer);
-    void verifyFailedAt(std::uint32_t block);
     void finishOnRecorder();
     void complete();
 
@@ -99,16 +97,7 @@ private:
     std::uint8_t type_ = 0;
     std::uint32_t lba_ = 0;
     std::uint32_t sessionsBefore_ = 0;
-    // What a verifying burn sent: per chunk its address, blocks, SHA-256
-    // and, to name the first bad block of a chunk that differs, the CRC-32
-    // of each block.
-    struct WrittenChunk {
-        std::uint32_t address;
-        std::uint32_t blocks;
-        Sha256Digest digest;
-        std::array<std::uint32_t, ChunkBlocks> blockCrcs;
-    };
-    std::vector<WrittenChunk> written_;
+    ChunkDigests written_;  // of every chunk sent, while verifying
     bool verifying_ = false;
     int pollCountdown_ = FirstBufferPoll;
     bool pollingOff_ = false;
@@ -249,62 +238,28 @@ void Writer::writeFailedForGood() {
 }
 
 void Writer::recordWritten(std::uint32_t address, std::uint32_t blocks) {
-    const std::uint8_t* data = chunk_.data.get();
-    WrittenChunk record{address, blocks, Sha256::of(data, std::size_t{blocks} * BlockBytes), {}};
-    for (std::uint32_t b = 0; b < blocks; ++b) record.blockCrcs[b] = crc32(data + std::size_t{b} * BlockBytes, BlockBytes);
-    written_.push_back(record);
-}
-
-void Writer::verifyFailedAt(std::uint32_t block) {
-    jobs_.verifyFailedBlock = block;
-    project_.pendingError = ErrVerifyFailed;
-    failed_ = true;
-}
-
-bool Writer::readBack(std::uint32_t address, std::uint32_t blocks, std::uint8_t* buffer) {
-    for (std::uint32_t attempt = 1;; ++attempt) {
-        if (mmc::Read10(device_, address, static_cast<std::uint16_t>(blocks), buffer, 1)) return true;
-        bool busy = device_.busy != 0 || lastAsc(device_) == AscNotReady;
-        if (!busy || attempt >= 5000) return false;
-        pauseFor(device_, 100ms);
-    }
+    written_.add(address, blocks, chunk_.data.get());
 }
 
 bool Writer::verifyWritten() {
+    const std::vector<WrittenChunk>& chunks = written_.finish();
     jobs_.jobState = JobVerifying;
     jobs_.blocksWritten = 0;
     jobs_.blocksVerified = 0;
     jobs_.notify();
-    std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[ChunkBytes]);
-    for (const WrittenChunk& chunk : written_) {
-        if (jobs_.stopRequested.load() && jobs_.jobState.load() == JobAborted) return false;
-        if (!readBack(chunk.address, chunk.blocks, buffer.get())) {
-            // Which block of the chunk cannot be read.
-            std::uint32_t bad = chunk.address;
-            for (std::uint32_t b = 0; b < chunk.blocks; ++b) {
-                if (!readBack(chunk.address + b, 1, buffer.get())) {
-                    bad = chunk.address + b;
-                    break;
-                }
-            }
-            verifyFailedAt(bad);
-            return false;
-        }
-        if (Sha256::of(buffer.get(), std::size_t{chunk.blocks} * BlockBytes) != chunk.digest) {
-            std::uint32_t bad = chunk.address;
-            for (std::uint32_t b = 0; b < chunk.blocks; ++b) {
-                if (crc32(buffer.get() + std::size_t{b} * BlockBytes, BlockBytes) != chunk.blockCrcs[b]) {
-                    bad = chunk.address + b;
-                    break;
-                }
-            }
-            verifyFailedAt(bad);
-            return false;
-        }
-        jobs_.blocksWritten += chunk.blocks;
-        jobs_.blocksVerified += chunk.blocks;
-    }
-    return true;
+    bool stopped = false;
+    std::optional<std::uint32_t> bad = verifyChunks(
+        device_, chunks, [this] { return jobs_.jobState.load() == JobAborted; },
+        [this](std::uint32_t blocks) {
+            jobs_.blocksWritten += blocks;
+            jobs_.blocksVerified += blocks;
+        },
+        stopped);
+    if (!bad) return !stopped;
+    jobs_.verifyFailedBlock = *bad;
+    project_.pendingError = ErrVerifyFailed;
+    failed_ = true;
+    return false;
 }
 
 void Writer::pollDriveBuffer() {

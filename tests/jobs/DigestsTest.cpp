@@ -26,12 +26,17 @@ Sha256Digest ofText(const std::string& text) {
 }
 
 TEST(DigestsTest, Sha256OfTheStandardsExamples) {
+  for (bool portable : {false, true}) {
+    SCOPED_TRACE(portable ? "portable" : "processor's SHA instructions where present");
+    Sha256::forcePortable(portable);
     EXPECT_EQ(hex(ofText("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(hex(ofText("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(hex(ofText("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
     EXPECT_EQ(hex(ofText(std::string(1000000, 'a'))),
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  }
+  Sha256::forcePortable(false);
 }
 
 TEST(DigestsTest, Sha256IsTheSameWhateverThePieces) {
@@ -43,6 +48,19 @@ TEST(DigestsTest, Sha256IsTheSameWhateverThePieces) {
         for (std::size_t at = 0; at < data.size(); at += piece) hash.update(data.data() + at, std::min(piece, data.size() - at));
         EXPECT_EQ(hash.finish(), whole) << piece;
     }
+}
+
+TEST(DigestsTest, BlockFingerprintsTellBlocksApartByAnyByte) {
+    std::vector<std::uint8_t> block(2048, 0x5A);
+    const std::uint64_t original = blockFingerprint(block.data(), block.size());
+    EXPECT_EQ(blockFingerprint(block.data(), block.size()), original);
+    for (std::size_t at : {0u, 7u, 8u, 31u, 1024u, 2047u}) {
+        std::vector<std::uint8_t> changed = block;
+        changed[at] ^= 0x01;
+        EXPECT_NE(blockFingerprint(changed.data(), changed.size()), original) << at;
+    }
+    std::vector<std::uint8_t> zeros(2048, 0);
+    EXPECT_NE(blockFingerprint(zeros.data(), 2048), blockFingerprint(zeros.data(), 2040));
 }
 
 TEST(DigestsTest, Crc32CheckValue) {

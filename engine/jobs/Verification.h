@@ -1,0 +1,75 @@
+// Verification of a burn: the digests of every chunk the writer sends, and
+// the pass that reads the written blocks back and compares them.
+//
+// Both halves run beside the work they check, so that verifying costs one
+// extra read pass and not the hashing too: the digests are taken on a thread
+// of their own while the next WRITEs go out, and the read-back reads the next
+// chunk while the last one is compared. The recorder is driven by one thread
+// at a time throughout (the read-ahead thread while it runs).
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "engine/device/RecorderDevice.h"
+#include "engine/jobs/ChunkQueue.h"
+#include "engine/jobs/Digests.h"
+
+namespace velk::jobs {
+
+// What was sent of one chunk: where, how many blocks, its SHA-256 and, to
+// name the first bad block of a chunk that differs, each block's fingerprint.
+struct WrittenChunk {
+    std::uint32_t address = 0;
+    std::uint32_t blocks = 0;
+    Sha256Digest digest{};
+    std::array<std::uint64_t, ChunkBlocks> blockPrints{};
+};
+
+class ChunkDigests {
+public:
+    ChunkDigests() = default;
+    ~ChunkDigests();
+    ChunkDigests(const ChunkDigests&) = delete;
+    ChunkDigests& operator=(const ChunkDigests&) = delete;
+
+    // Takes a copy of the chunk just written; waits while several copies are
+    // still to be hashed.
+    void add(std::uint32_t address, std::uint32_t blocks, const std::uint8_t* data);
+    // Every chunk added, hashed, in the order added.
+    const std::vector<WrittenChunk>& finish();
+
+private:
+    struct Pending {
+        std::uint32_t address;
+        std::uint32_t blocks;
+        std::unique_ptr<std::uint8_t[]> data;
+    };
+    void hashPending();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Pending> pending_;
+    std::vector<WrittenChunk> done_;
+    std::thread worker_;
+    bool finishing_ = false;
+};
+
+// Reads every chunk back with READ (10) and FUA, 32 blocks at a time, and
+// compares. `stopped` is asked between chunks; `verified` hears the blocks of
+// each chunk that matched. The first bad block (one that differs or cannot
+// be read), or nothing when every block matched or the pass was stopped;
+// `wasStopped` tells the two apart.
+std::optional<std::uint32_t> verifyChunks(RecorderDevice& device, const std::vector<WrittenChunk>& chunks,
+                                          const std::function<bool()>& stopped,
+                                          const std::function<void(std::uint32_t)>& verified, bool& wasStopped);
+
+}  // namespace velk::jobs
