@@ -121,8 +121,10 @@ int BurnEngine::ResetProjectEx(int longNames, int reserved) {
     project_->jobs.verifyOn = 0;
     return resetProject(*project_, longNames, reserved);
 }
+// The 8-bit forms keep the source path's own bytes, so a name that is not
+// valid UTF-8 can still be opened.
 ItemHandle BurnEngine::AddFile(const char* treePath, const char* sourcePath) {
-    return addFile(*project_, wide(treePath), wide(sourcePath), 0);
+    return addFileBytes(*project_, wide(treePath), sourcePath ? std::string_view(sourcePath) : std::string_view(), 0);
 }
 ItemHandle BurnEngine::AddFileW(const char16_t* treePath, const char16_t* sourcePath) {
     return addFile(*project_, view(treePath), view(sourcePath), 1);
@@ -137,8 +139,8 @@ ItemHandle BurnEngine::AddFileAsW(const char16_t* treePath, const char16_t* sour
 }
 ItemHandle BurnEngine::AddDirectory(const char* treePath, const char* sourcePath,
                                     const char* mask, int recursive, int keepPath) {
-    return addDirectory(*project_, wide(treePath), wide(sourcePath), wide(mask), recursive,
-                        keepPath, 0);
+    return addDirectoryBytes(*project_, wide(treePath), sourcePath ? std::string_view(sourcePath) : std::string_view(),
+                             wide(mask), recursive, keepPath, 0);
 }
 ItemHandle BurnEngine::AddDirectoryW(const char16_t* treePath, const char16_t* sourcePath,
                                      const char16_t* mask, int recursive, int keepPath) {
