@@ -11,6 +11,7 @@
 #include "cli/SourceNotices.h"
 #include "engine/device/RecorderDevice.h"
 #include "platform/Text.h"
+#include "virtual-recorder/DiscStore.h"
 
 namespace velk::cli {
 namespace {
@@ -172,6 +173,17 @@ bool listRecorders(BurnEngine& engine, const RecorderOptions& options, const cha
     }
     int result;
     if (!options.virtualDiscs.empty()) {
+        // A damaged disc file is refused here with its reason, rather than
+        // becoming a drive without a disc.
+        for (const std::string& disc : options.virtualDiscs) {
+            std::error_code missing;
+            if (!std::filesystem::exists(disc, missing)) continue;  // a missing file stays an empty drive
+            std::string error;
+            if (!vrec::DiscStore::open(disc, &error)) {
+                std::fprintf(stderr, "velk-cli: %s: %s\n", what, error.c_str());
+                return false;
+            }
+        }
         std::string discs;
         for (const std::string& disc : options.virtualDiscs) {
             if (!discs.empty()) discs += ':';

@@ -92,9 +92,9 @@ TEST_F(VdiscFiles, ADamagedDiscFileIsRefusedAndLeftAsItIs) {
         const Command commands[] = {
             {"vdisc show " + shellQuoted(disc), 1},
             {"vdisc export " + shellQuoted(disc) + " -o " + shellQuoted(image), 1},
-            // The recorder reports the disc file; the drive stays empty.
-            {"info --virtual " + shellQuoted(disc), -1},
-            {"devices --virtual " + shellQuoted(disc), -1},
+            // The recorder commands refuse the disc file before they start.
+            {"info --virtual " + shellQuoted(disc), 1},
+            {"devices --virtual " + shellQuoted(disc), 1},
             {"burn --virtual " + shellQuoted(disc) + " " + shellQuoted(path("src")), 1},
         };
         for (const Command& command : commands) {

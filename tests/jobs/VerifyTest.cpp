@@ -73,8 +73,9 @@ INSTANTIATE_TEST_SUITE_P(EveryWritableMedium, VerifyMediumTest,
                          });
 
 TEST(VerifyFaultTest, BadBlockFailsTheBurnAndIsNamedUnlessVerificationIsOff) {
-    // A block the medium cannot give back, and one it gives back wrong.
-    for (const char* fault : {"read:77:03/11/00", "corrupt:77"})
+    // A block the medium cannot give back, one it gives back wrong, and one
+    // a WRITE stored wrong while it reported success.
+    for (const char* fault : {"read:77:03/11/00", "corrupt:77", "corrupt-write:77"})
     for (int verify : {1, 0}) {
         SCOPED_TRACE(::testing::Message() << fault << (verify ? " verify on" : " verify off"));
         VirtualBurn burn;
