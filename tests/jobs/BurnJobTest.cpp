@@ -23,52 +23,23 @@ using namespace std::chrono_literals;
 // The commands of a burn that tell its media apart, one string each; runs
 // of consecutive WRITEs become one "WRITE first..last".
 std::vector<std::string> significantCommands(const std::vector<JournalLine>& lines) {
-    std::vector<std::string> out;
-    std::uint32_t runStart = 0, runEnd = 0;
-    bool inRun = false;
-    auto endRun = [&] {
-        if (inRun) out.push_back("WRITE " + std::to_string(runStart) + ".." + std::to_string(runEnd - 1));
-        inRun = false;
-    };
-    for (const JournalLine& line : lines) {
-        const std::vector<std::uint8_t>& c = line.cdb;
-        if (c.size() < 6) continue;
-        if (c[0] == 0x2A && line.good()) {
-            std::uint32_t lba = (std::uint32_t{c[2]} << 24) | (c[3] << 16) | (c[4] << 8) | c[5];
-            std::uint32_t blocks = (c[7] << 8) | c[8];
-            if (inRun && lba == runEnd) {
-                runEnd += blocks;
-                continue;
-            }
-            endRun();
-            inRun = true;
-            runStart = lba;
-            runEnd = lba + blocks;
-            continue;
-        }
-        std::string text;
+    auto name = [](const std::vector<std::uint8_t>& c) -> std::string {
         switch (c[0]) {
-        case 0x04: text = "FORMAT UNIT"; break;
-        case 0x1B: text = (c[4] & 0x03) == 0x03 ? "LOAD" : (c[4] & 0x03) == 0x02 ? "EJECT" : ""; break;
-        case 0x35: text = (c[1] & 0x02) ? "SYNC immed" : "SYNC"; break;
-        case 0x53: text = "RESERVE TRACK"; break;
-        case 0x54: text = "SEND OPC"; break;
+        case 0x04: return "FORMAT UNIT";
+        case 0x1B: return (c[4] & 0x03) == 0x03 ? "LOAD" : (c[4] & 0x03) == 0x02 ? "EJECT" : "";
+        case 0x35: return (c[1] & 0x02) ? "SYNC immed" : "SYNC";
+        case 0x53: return "RESERVE TRACK";
+        case 0x54: return "SEND OPC";
         case 0x5B:
-            text = "CLOSE f" + std::to_string(c[2] & 0x07) + " t" + std::to_string((c[4] << 8) | c[5]) +
+            return "CLOSE f" + std::to_string(c[2] & 0x07) + " t" + std::to_string((c[4] << 8) | c[5]) +
                    ((c[1] & 0x01) ? " immed" : "");
-            break;
-        case 0xA1: text = std::string("BLANK ") + ((c[1] & 0x07) == 1 ? "minimal" : "full"); break;
-        case 0xB6: text = "SET STREAMING"; break;
-        case 0xBF: text = "SEND DVD STRUCTURE"; break;
-        default: break;
+        case 0xA1: return std::string("BLANK ") + ((c[1] & 0x07) == 1 ? "minimal" : "full");
+        case 0xB6: return "SET STREAMING";
+        case 0xBF: return "SEND DVD STRUCTURE";
+        default: return "";
         }
-        if (text.empty()) continue;
-        endRun();
-        if (!line.good()) text += " (refused)";
-        out.push_back(text);
-    }
-    endRun();
-    return out;
+    };
+    return summariseJournal(lines, name, true, false);
 }
 
 struct MediumCase {

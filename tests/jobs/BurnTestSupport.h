@@ -12,6 +12,7 @@
 #include <memory>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,6 +147,48 @@ public:
 private:
     void (*shutdown_)() = nullptr;
 };
+
+// The journal as the commands that tell a job apart: `name` gives a
+// command's text ("" leaves it out; a refused one gets " (refused)"), and
+// runs of consecutive WRITEs become one "WRITE first..last", followed by
+// " (N)" with `countWrites`. With `goodWritesOnly` refused WRITEs are left
+// out.
+inline std::vector<std::string> summariseJournal(const std::vector<JournalLine>& lines,
+                                                 const std::function<std::string(const std::vector<std::uint8_t>&)>& name,
+                                                 bool goodWritesOnly, bool countWrites) {
+    std::vector<std::string> out;
+    std::uint32_t runStart = 0, runEnd = 0, runCount = 0;
+    auto endRun = [&] {
+        if (runCount == 0) return;
+        out.push_back("WRITE " + std::to_string(runStart) + ".." + std::to_string(runEnd - 1) +
+                      (countWrites ? " (" + std::to_string(runCount) + ")" : std::string()));
+        runCount = 0;
+    };
+    for (const JournalLine& line : lines) {
+        const std::vector<std::uint8_t>& c = line.cdb;
+        if (c.size() < 6) continue;
+        if (c[0] == 0x2A) {
+            if (goodWritesOnly && !line.good()) continue;
+            std::uint32_t lba = (std::uint32_t{c[2]} << 24) | (c[3] << 16) | (c[4] << 8) | c[5];
+            std::uint32_t blocks = (c[7] << 8) | c[8];
+            if (runCount == 0 || lba != runEnd) {
+                endRun();
+                runStart = lba;
+                runEnd = lba;
+            }
+            runEnd += blocks;
+            ++runCount;
+            continue;
+        }
+        std::string text = name(c);
+        if (text.empty()) continue;
+        endRun();
+        if (!line.good()) text += " (refused)";
+        out.push_back(text);
+    }
+    endRun();
+    return out;
+}
 
 // Runs the independent readers on `image` against `source`; their findings,
 // empty when every reader sees every file byte for byte.

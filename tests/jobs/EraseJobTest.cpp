@@ -18,44 +18,16 @@ using namespace std::chrono_literals;
 // The commands of an erase that tell its media apart; runs of consecutive
 // WRITEs become one "WRITE first..last (count)".
 std::vector<std::string> eraseCommands(const std::vector<JournalLine>& lines) {
-    std::vector<std::string> out;
-    std::uint32_t runStart = 0, runEnd = 0, runCount = 0;
-    auto endRun = [&] {
-        if (runCount == 0) return;
-        out.push_back("WRITE " + std::to_string(runStart) + ".." + std::to_string(runEnd - 1) + " (" +
-                      std::to_string(runCount) + ")");
-        runCount = 0;
-    };
-    for (const JournalLine& line : lines) {
-        const auto& c = line.cdb;
-        if (c.size() < 6) continue;
-        if (c[0] == 0x2A) {
-            std::uint32_t lba = (std::uint32_t{c[2]} << 24) | (c[3] << 16) | (c[4] << 8) | c[5];
-            std::uint32_t blocks = (c[7] << 8) | c[8];
-            if (runCount == 0 || lba != runEnd) {
-                endRun();
-                runStart = lba;
-                runEnd = lba;
-            }
-            runEnd += blocks;
-            ++runCount;
-            continue;
-        }
-        std::string text;
+    auto name = [](const std::vector<std::uint8_t>& c) -> std::string {
         switch (c[0]) {
-        case 0x04: text = "FORMAT UNIT"; break;
-        case 0x35: text = "SYNC"; break;
-        case 0x5B: text = "CLOSE f" + std::to_string(c[2] & 0x07) + " t" + std::to_string((c[4] << 8) | c[5]); break;
-        case 0xA1: text = "BLANK " + std::to_string(c[1] & 0x1F); break;
-        default: break;
+        case 0x04: return "FORMAT UNIT";
+        case 0x35: return "SYNC";
+        case 0x5B: return "CLOSE f" + std::to_string(c[2] & 0x07) + " t" + std::to_string((c[4] << 8) | c[5]);
+        case 0xA1: return "BLANK " + std::to_string(c[1] & 0x1F);
+        default: return "";
         }
-        if (text.empty()) continue;
-        endRun();
-        if (!line.good()) text += " (refused)";
-        out.push_back(text);
-    }
-    endRun();
-    return out;
+    };
+    return summariseJournal(lines, name, false, true);
 }
 
 struct EraseCase {
