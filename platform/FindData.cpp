@@ -2,9 +2,11 @@
 #include "platform/FindData.h"
 
 #include <dirent.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -35,14 +37,27 @@ void setField(char16_t (&field)[N], std::u16string_view name) {
     std::fill(field + length, field + N, u'\0');
 }
 
-// The names of a folder's entries ("." and ".." left out) in byte order.
-std::optional<std::vector<std::string>> readFolderNames(const std::string& folder) {
+// The names of a folder's entries ("." and ".." left out) in byte order;
+// nullopt with the error number in `error` when the folder cannot be opened
+// or a read of it fails part way (a partial listing would lose entries).
+std::optional<std::vector<std::string>> readFolderNames(const std::string& folder, int& error) {
+    error = 0;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
     if (!dir) {
+        error = errno;
         return std::nullopt;
     }
     std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir.get())) {
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir.get());
+        if (!entry) {
+            if (errno != 0) {
+                error = errno;
+                return std::nullopt;
+            }
+            break;
+        }
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..") {
             names.emplace_back(name);
@@ -50,6 +65,11 @@ std::optional<std::vector<std::string>> readFolderNames(const std::string& folde
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::optional<std::vector<std::string>> readFolderNames(const std::string& folder) {
+    int error = 0;
+    return readFolderNames(folder, error);
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
@@ -329,27 +349,74 @@ bool matchesMask(std::u16string_view name, std::u16string_view mask) {
     return mi == m.size();
 }
 
-std::optional<std::vector<FolderEntry>> listFolderEntries(const std::string& folder,
-                                                         std::u16string_view mask) {
-    const auto names = readFolderNames(folder);
+std::optional<std::vector<FolderEntryStatus>> readFolderEntries(const std::string& folder,
+                                                                std::u16string_view mask,
+                                                                int& error) {
+    const auto names = readFolderNames(folder, error);
     if (!names) {
         return std::nullopt;
     }
     const std::vector<std::u16string> wide = wideNames(*names);
     const std::vector<std::u16string> alternates = makeAlternateNames(wide);
-    std::vector<FolderEntry> entries;
+    std::vector<FolderEntryStatus> entries;
     for (std::size_t i = 0; i < names->size(); ++i) {
         if (!matchesMask(wide[i], mask)) {
             continue;
         }
+        const std::string path = joinPath(folder, (*names)[i]);
+        FolderEntryStatus status;
+        status.entry.name = (*names)[i];
+        struct stat own{};
+        const bool ownKnown = lstat(path.c_str(), &own) == 0;
+        status.link = ownKnown && S_ISLNK(own.st_mode);
         struct stat st{};
-        if (stat(joinPath(folder, (*names)[i]).c_str(), &st) != 0) {
-            continue;
+        if (stat(path.c_str(), &st) != 0) {
+            status.error = errno;
+            if (ownKnown) {
+                status.entry.record = makeRecord(own, wide[i], alternates[i]);
+            } else {
+                setFileName(status.entry.record, wide[i]);
+                setAlternateName(status.entry.record, alternates[i]);
+            }
+        } else {
+            status.entry.record = makeRecord(st, wide[i], alternates[i]);
+            status.entry.special = specialKindOf(st.st_mode);
         }
-        entries.push_back(FolderEntry{makeRecord(st, wide[i], alternates[i]), (*names)[i],
-                                      specialKindOf(st.st_mode)});
+        entries.push_back(std::move(status));
     }
     return entries;
+}
+
+std::optional<std::vector<FolderEntry>> listFolderEntries(const std::string& folder,
+                                                         std::u16string_view mask) {
+    int error = 0;
+    auto statuses = readFolderEntries(folder, mask, error);
+    if (!statuses) {
+        return std::nullopt;
+    }
+    std::vector<FolderEntry> entries;
+    entries.reserve(statuses->size());
+    for (FolderEntryStatus& status : *statuses) {
+        if (status.error == 0) {
+            entries.push_back(std::move(status.entry));
+        }
+    }
+    return entries;
+}
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat st{};
+    return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::string linkTarget(const std::string& path) {
+    std::string target(4096, '\0');
+    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0) {
+        return {};
+    }
+    target.resize(static_cast<std::size_t>(length));
+    return target;
 }
 
 std::optional<std::vector<FindData>> listFolder(const std::string& folder,

@@ -1,6 +1,7 @@
 #include "engine/image/SourceTree.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "engine/device/TraceLog.h"
 #include "engine/image/Names.h"
@@ -81,10 +82,40 @@ FileItem* findChild(FolderNode& parent, std::u16string_view jolietName) {
     return findChild(parent, jolietName, nameKey(jolietName));
 }
 
+// The child that an entry named `name` would clash with: one of the same
+// Joliet name (letter case aside), or one of the same UDF name. A file
+// without a dot ("x") is "x." in Joliet but "x" in UDF, so it clashes with
+// a folder "x" there, though their Joliet names differ.
+FileItem* findClash(FolderNode& parent, std::u16string_view name, bool folder) {
+    std::u16string joliet(name);
+    const bool dotAdded = !folder && joliet.find(u'.') == std::u16string::npos;
+    if (dotAdded) joliet += u'.';
+    if (FileItem* item = findChild(parent, joliet)) return item;
+    if (folder) {
+        FileItem* file = findChild(parent, joliet + u'.');
+        if (file && !file->folder && file->jolietDotAdded) return file;
+    } else if (dotAdded) {
+        FileItem* other = findChild(parent, name);
+        if (other && other->folder) return other;
+    }
+    return nullptr;
+}
+
+FileItem* findClash(FolderNode& parent, const FindData& record) {
+    return findClash(parent, std::u16string_view(record.fileName, platform::u16length(record.fileName)),
+                     (record.attributes & platform::AttrDirectory) != 0);
+}
+
 // Entries from no source (virtual files, imported items, folders made by
 // name) keep the plain duplicate rule: the existing entry is used.
 bool hasSource(const FileItem& item) {
     return item.folder ? !item.folder->origin.empty() : !item.sourcePath.empty();
+}
+
+// The source an entry stands for, as its path's bytes; empty for none.
+std::string sourceOf(const FileItem& item) {
+    if (item.folder) return item.folder->origin;
+    return item.sourceBytes.empty() ? platform::toUtf8(item.sourcePath) : item.sourceBytes;
 }
 
 // The first name "stem (N).ext" (a folder: "name (N)"), N from 2, that no
@@ -107,27 +138,92 @@ std::u16string uniqueName(FolderNode& parent, std::u16string_view name, bool fol
             cut.remove_suffix(1);
         }
         std::u16string candidate = std::u16string(cut) + suffix + std::u16string(extension);
-        std::u16string joliet = candidate;
-        if (!folder && joliet.find(u'.') == std::u16string::npos) joliet += u'.';
-        if (!findChild(parent, joliet)) return candidate;
+        if (!findClash(parent, candidate, folder)) return candidate;
     }
 }
 
-void addNotice(ImageProject& project, SourceNoticeKind kind, std::string_view source,
-               std::u16string discPath, std::string reason = {}) {
+SourceNotice& addNotice(ImageProject& project, SourceNoticeKind kind, std::string_view source,
+                        std::u16string discPath, std::string reason = {}) {
     project.notices.push_back(SourceNotice{kind, std::string(source), std::move(discPath),
                                            std::move(reason)});
+    return project.notices.back();
 }
 
-// Gives `record` a unique name in `parent` and notes the rename.
+// A problem that makes the add fail once the walk has found them all.
+void addFailure(ImageProject& project, SourceNoticeKind kind, std::string_view source,
+                std::u16string discPath, int systemError) {
+    trace::write("Cannot add %s (error %d)\n", std::string(source).c_str(), systemError);
+    addNotice(project, kind, source, std::move(discPath)).systemError = systemError;
+}
+
+// After an add: when it noted failures (from notice `first` on), the first
+// of them becomes the pending error (its path in errorFileName, its system
+// error in lastSystemError) and the add fails.
+bool failedSince(ImageProject& project, std::size_t first) {
+    for (std::size_t i = first; i < project.notices.size(); ++i) {
+        const SourceNotice& notice = project.notices[i];
+        if (!notice.isFailure()) continue;
+        if (notice.kind == SourceNoticeKind::NameTooLong) {
+            const std::size_t slash = notice.sourcePath.rfind('/');
+            project.errorFileName = platform::toUtf16(
+                slash == std::string::npos ? notice.sourcePath : notice.sourcePath.substr(slash + 1));
+            project.pendingError = ErrInvalidName;
+        } else {
+            project.errorFileName = platform::toUtf16(notice.sourcePath);
+            project.pendingError = ErrOpenFile;
+        }
+        project.jobs.lastSystemError = notice.systemError;
+        return true;
+    }
+    return false;
+}
+
+// True when the name fits on the disc; else a NameTooLong failure is noted.
+bool nameFits(ImageProject& project, FolderNode* parent, const FindData& record,
+              std::string_view source) {
+    std::u16string_view name(record.fileName, platform::u16length(record.fileName));
+    if (name.size() <= static_cast<std::size_t>(MaxNameLength)) return true;
+    trace::write("Skipping file name (length > 98)\n");
+    addFailure(project, SourceNoticeKind::NameTooLong, source,
+               parent ? folderPath(parent) + std::u16string(name) : std::u16string(), 0);
+    return false;
+}
+
+// Why `identity` must stay off the disc; null when it may go on.
+const ExcludedFile* exclusionOf(const ImageProject& project, const platform::FileIdentity& identity) {
+    for (const ExcludedFile& excluded : project.excludedFiles) {
+        if (excluded.identity == identity) return &excluded;
+    }
+    return nullptr;
+}
+
+const ExcludedFile* exclusionOf(const ImageProject& project, const std::string& path) {
+    if (project.excludedFiles.empty()) return nullptr;
+    auto identity = platform::fileIdentity(path);
+    return identity ? exclusionOf(project, *identity) : nullptr;
+}
+
+void noteExcluded(ImageProject& project, const std::string& path, const ExcludedFile& excluded) {
+    trace::write("Leaving out %s: %s\n", path.c_str(), excluded.why.c_str());
+    addNotice(project, SourceNoticeKind::Excluded, path, {}, excluded.why);
+}
+
+void noteLinkSkipped(ImageProject& project, const std::string& path) {
+    trace::write("Not following link %s\n", path.c_str());
+    addNotice(project, SourceNoticeKind::LinkSkipped, path, {});
+}
+
+// Gives `record` a unique name in `parent` and notes the rename, with the
+// source of the entry that has the name.
 void renameEntry(ImageProject& project, FolderNode& parent, FindData& record, bool folder,
-                 std::string_view source) {
+                 std::string_view source, const FileItem* holder) {
     std::u16string_view own(record.fileName, platform::u16length(record.fileName));
     std::u16string name = uniqueName(parent, own, folder);
     platform::setFileName(record, name);
     trace::write("Renamed %s to %s: the name is taken\n", std::string(source).c_str(),
                  platform::toUtf8(name).c_str());
-    addNotice(project, SourceNoticeKind::Renamed, source, folderPath(&parent) + name);
+    SourceNotice& notice = addNotice(project, SourceNoticeKind::Renamed, source, folderPath(&parent) + name);
+    if (holder) notice.takenBy = sourceOf(*holder);
 }
 
 void noteInvalidName(ImageProject& project, FolderNode& parent, const FindData& record,
@@ -143,11 +239,11 @@ void noteInvalidName(ImageProject& project, FolderNode& parent, const FindData& 
 // source, or a file of that name, makes the new folder "name (2)".
 FolderNode* addFolderItem(ImageProject& project, FolderNode* parent, FindData record,
                           std::string_view origin = {}) {
-    if (FileItem* existing = findChild(*parent, jolietFormOf(record))) {
+    if (FileItem* existing = findClash(*parent, record)) {
         bool otherSource = existing->folder && !origin.empty() &&
                            !existing->folder->origin.empty() && existing->folder->origin != origin;
         if (existing->folder && !otherSource) return existing->folder;
-        renameEntry(project, *parent, record, true, origin);
+        renameEntry(project, *parent, record, true, origin, existing);
     }
     if (project.folderCount() >= MaxFolders) {
         project.pendingError = ErrProjectFull;
@@ -175,14 +271,14 @@ FileItem* insertSourceFile(ImageProject& project, FolderNode* parent, FindData r
                            const std::string& source, bool nameInvalid, int wide) {
     const std::u16string sourcePath = platform::toUtf16(source);
     const bool rawNeeded = !platform::isValidUtf8(source);
-    FileItem* existing = findChild(*parent, jolietFormOf(record));
+    FileItem* existing = findClash(*parent, record);
     if (existing) {
         bool same = existing->sourcePath == sourcePath &&
                     existing->sourceBytes == (rawNeeded ? source : std::string());
         bool rename = existing->folder != nullptr ||
                       (project.replaceExisting == 0 && hasSource(*existing) && !same);
         if (rename) {
-            renameEntry(project, *parent, record, false, source);
+            renameEntry(project, *parent, record, false, source, existing);
             existing = nullptr;
         }
     }
@@ -227,6 +323,9 @@ FolderNode* keepPathTarget(ImageProject& project, FolderNode* target, const std:
         std::string_view part(source.data() + pos, end - pos);
         pos = end;
         if (part.empty() || part == "." || part == "..") continue;
+        if (!nameFits(project, target, folderRecord(platform::toUtf16(part)), source.substr(0, end))) {
+            return nullptr;
+        }
         target = createFolderIn(project, target, platform::toUtf16(part), source.substr(0, end));
         if (!target) return nullptr;
     }
@@ -240,65 +339,142 @@ std::string joinSource(const std::string& folder, const std::string& name) {
     return path;
 }
 
-FolderNode* walkFolder(ImageProject& project, FolderNode* target, std::string source,
-                       std::u16string_view mask, int recursive, int keepPath, int wide,
-                       std::vector<platform::FileIdentity>& walkPath) {
-    if (source.size() > 1 && source.back() == '/') source.pop_back();
-    if (keepPath) {
-        target = keepPathTarget(project, target, source);
-        if (!target) return nullptr;
-    }
-    if (auto identity = platform::fileIdentity(source)) walkPath.push_back(*identity);
+// What one AddDirectory walk carries down the tree.
+struct Walk {
+    std::u16string_view mask;
+    int recursive = 0;
+    int wide = 0;
+    // The folders from the walk's start down to the one being read, to spot
+    // a link that leads back up (a loop).
+    struct Step {
+        platform::FileIdentity identity;
+        std::string source;
+    };
+    std::vector<Step> path;
+};
 
-    // One listing serves both passes: subfolders are always walked with
-    // "*.*", the mask picks the files.
-    auto entries = platform::listFolderEntries(source, u"*.*");
-    if (!entries) {
-        trace::write("Cannot read folder %s\n", source.c_str());
-        entries.emplace();
+// Notes why an entry that stat cannot follow is left out: a link to nothing
+// or in a loop, or an entry removed meanwhile, with a warning; a path too
+// long for the system (or another reason) as a failure.
+void noteUnfollowable(ImageProject& project, FolderNode* target, const platform::FolderEntryStatus& status,
+                      const std::string& path) {
+    std::u16string_view name(status.entry.record.fileName, platform::u16length(status.entry.record.fileName));
+    if (status.link && status.error == ELOOP) {
+        trace::write("Skipping link loop %s\n", path.c_str());
+        addNotice(project, SourceNoticeKind::LinkLoop, path, {});
+    } else if (status.link && (status.error == ENOENT || status.error == ENOTDIR)) {
+        trace::write("Skipping dangling link %s\n", path.c_str());
+        addNotice(project, SourceNoticeKind::LinkDangling, path, {}, platform::linkTarget(path));
+    } else if (!status.link && status.error == ENOENT) {
+        trace::write("Skipping %s: removed while listed\n", path.c_str());
+        addNotice(project, SourceNoticeKind::Vanished, path, {});
+    } else {
+        addFailure(project, SourceNoticeKind::Unreadable, path,
+                   target ? folderPath(target) + std::u16string(name) : std::u16string(), status.error);
     }
-    FolderNode* result = target;
-    if (recursive) {
-        for (const platform::FolderEntry& entry : *entries) {
-            if (!(entry.record.attributes & platform::AttrDirectory)) continue;
-            std::string child = joinSource(source, entry.name);
-            auto identity = platform::fileIdentity(child);
-            if (identity && std::find(walkPath.begin(), walkPath.end(), *identity) != walkPath.end()) {
-                trace::write("Skipping folder link cycle %s\n", child.c_str());
-                continue;
-            }
-            FolderNode* folder = addFolderItem(project, target, entry.record, child);
-            if (folder && !platform::isValidUtf8(entry.name)) {
-                noteInvalidName(project, *target, entry.record, child);
-            }
-            if (!folder ||
-                !walkFolder(project, folder, child, mask, recursive, 0, wide, walkPath)) {
-                result = nullptr;
+}
+
+// Walks one source folder into `target`; with a null target it only looks
+// for problems (the folder's own name cannot go on the disc, but every
+// problem below it is still worth telling in the same run). Problems are
+// noted and the walk goes on; false only when it must stop at once (the
+// project is full).
+bool walkFolder(ImageProject& project, FolderNode* target, const std::string& source, Walk& walk) {
+    int listError = 0;
+    auto entries = platform::readFolderEntries(source, u"*.*", listError);
+    // A folder that can be listed but not searched (read without execute
+    // permission) shows every entry unreadable: the folder is the problem.
+    if (entries) {
+        for (const platform::FolderEntryStatus& status : *entries) {
+            if (status.error == EACCES && !status.link) {
+                listError = EACCES;
+                entries.reset();
                 break;
             }
         }
     }
-    for (const platform::FolderEntry& entry : result ? *entries : std::vector<platform::FolderEntry>{}) {
-        if (entry.record.attributes & platform::AttrDirectory) continue;
+    if (!entries) {
+        trace::write("Cannot read folder %s\n", source.c_str());
+        addFailure(project, SourceNoticeKind::UnreadableFolder, source,
+                   target ? folderPath(target) : std::u16string(), listError);
+        return true;
+    }
+    auto identity = platform::fileIdentity(source);
+    if (identity) walk.path.push_back({*identity, source});
+    bool goOn = true;
+    // One listing serves both passes: subfolders are always walked with
+    // "*.*", the mask picks the files.
+    if (walk.recursive) {
+        for (const platform::FolderEntryStatus& status : *entries) {
+            const platform::FolderEntry& entry = status.entry;
+            if (status.error != 0 || !(entry.record.attributes & platform::AttrDirectory)) continue;
+            std::string child = joinSource(source, entry.name);
+            if (status.link && project.followLinks == 0) {
+                noteLinkSkipped(project, child);
+                continue;
+            }
+            auto childIdentity = platform::fileIdentity(child);
+            auto ancestor = std::find_if(walk.path.begin(), walk.path.end(), [&](const Walk::Step& step) {
+                return childIdentity && step.identity == *childIdentity;
+            });
+            if (ancestor != walk.path.end()) {
+                trace::write("Skipping folder link cycle %s\n", child.c_str());
+                addNotice(project, SourceNoticeKind::LinkLoop, child, {}, ancestor->source);
+                continue;
+            }
+            FolderNode* folder = nullptr;
+            if (target && nameFits(project, target, entry.record, child)) {
+                folder = addFolderItem(project, target, entry.record, child);
+                if (!folder) {
+                    goOn = false;
+                    break;
+                }
+                if (!platform::isValidUtf8(entry.name)) noteInvalidName(project, *target, entry.record, child);
+            } else if (!target) {
+                (void)nameFits(project, nullptr, entry.record, child);
+            }
+            if (!walkFolder(project, folder, child, walk)) {
+                goOn = false;
+                break;
+            }
+        }
+    }
+    for (const platform::FolderEntryStatus& status : goOn ? *entries : std::vector<platform::FolderEntryStatus>{}) {
+        const platform::FolderEntry& entry = status.entry;
+        if (status.error == 0 && (entry.record.attributes & platform::AttrDirectory)) continue;
         std::u16string_view name(entry.record.fileName, platform::u16length(entry.record.fileName));
-        if (!platform::matchesMask(name, mask)) continue;
+        if (!platform::matchesMask(name, walk.mask)) continue;
         std::string path = joinSource(source, entry.name);
+        if (status.link && project.followLinks == 0) {
+            noteLinkSkipped(project, path);
+            continue;
+        }
+        if (status.error != 0) {
+            noteUnfollowable(project, target, status, path);
+            continue;
+        }
         if (entry.special) {
             // A FIFO or device has no bytes to put on a disc (reading one
             // could block for ever): it is left out, and said so.
             trace::write("Skipping %s %s\n", entry.special, path.c_str());
-            addNotice(project, SourceNoticeKind::SpecialFile, path, {}, entry.special);
+            addNotice(project, status.link ? SourceNoticeKind::LinkToSpecial : SourceNoticeKind::SpecialFile,
+                      path, {}, entry.special);
             continue;
         }
+        if (const ExcludedFile* excluded = exclusionOf(project, path)) {
+            noteExcluded(project, path, *excluded);
+            continue;
+        }
+        if (!nameFits(project, target, entry.record, path) || !target) continue;
         if (!insertSourceFile(project, target, entry.record, path, !platform::isValidUtf8(entry.name),
-                              wide)) {
+                              walk.wide)) {
             if (project.pendingError != ErrProjectFull) project.pendingError = ErrInvalidName;
-            result = nullptr;
+            goOn = false;
             break;
         }
     }
-    if (!walkPath.empty()) walkPath.pop_back();
-    return result;
+    if (identity) walk.path.pop_back();
+    return goOn;
 }
 
 }  // namespace
@@ -400,9 +576,22 @@ FileItem* insertItem(ImageProject& project, FolderNode* parent, const FindData& 
 FileItem* addFileAsBytes(ImageProject& project, std::u16string_view treePath,
                          const std::string& sourcePath, std::u16string_view longName,
                          std::u16string_view shortName, int wide) {
+    // The cases below that return null after a notice leave the file out
+    // without failing: the caller finds the notice (see SourceNotice).
+    if (project.followLinks == 0 && platform::isSymbolicLink(sourcePath)) {
+        noteLinkSkipped(project, sourcePath);
+        return nullptr;
+    }
     if (const char* special = platform::specialFileKind(sourcePath)) {
         trace::write("Skipping %s %s\n", special, sourcePath.c_str());
-        addNotice(project, SourceNoticeKind::SpecialFile, sourcePath, {}, special);
+        addNotice(project,
+                  platform::isSymbolicLink(sourcePath) ? SourceNoticeKind::LinkToSpecial
+                                                       : SourceNoticeKind::SpecialFile,
+                  sourcePath, {}, special);
+        return nullptr;
+    }
+    if (const ExcludedFile* excluded = exclusionOf(project, sourcePath)) {
+        noteExcluded(project, sourcePath, *excluded);
         return nullptr;
     }
     auto record = platform::findPath(sourcePath);
@@ -420,6 +609,11 @@ FileItem* addFileAsBytes(ImageProject& project, std::u16string_view treePath,
         std::size_t slash = trimmed.rfind('/');
         nameInvalid = !platform::isValidUtf8(slash == std::string_view::npos ? trimmed
                                                                             : trimmed.substr(slash + 1));
+    }
+    const std::size_t first = project.notices.size();
+    if (!nameFits(project, folder, *record, sourcePath)) {
+        (void)failedSince(project, first);
+        return nullptr;
     }
     return insertSourceFile(project, folder, *record, sourcePath, nameInvalid, wide);
 }
@@ -450,9 +644,9 @@ FileItem* addVirtualFile(ImageProject& project, std::u16string_view treePath,
     if (!folder) return nullptr;
     // A folder of that name stays a folder: the file takes a name of its own.
     FindData own = record;
-    FileItem* existing = findChild(*folder, jolietFormOf(own));
+    FileItem* existing = findClash(*folder, own);
     if (existing && existing->folder) {
-        renameEntry(project, *folder, own, false, {});
+        renameEntry(project, *folder, own, false, {}, existing);
         existing = nullptr;
     }
     // An entry of that name that the duplicate rule keeps stays as it is.
@@ -476,9 +670,28 @@ FolderNode* addDirectoryBytes(ImageProject& project, std::u16string_view treePat
                               int recursive, int keepPath, int wide) {
     FolderNode* target = findFolder(project, treePath);
     if (!target) return nullptr;
-    std::vector<platform::FileIdentity> walkPath;
-    return walkFolder(project, target, std::string(sourceFolder), mask, recursive, keepPath, wide,
-                      walkPath);
+    std::string source(sourceFolder);
+    // "link/" names the folder the link points at, so only the bare form
+    // counts as the link itself.
+    if (project.followLinks == 0 && platform::isSymbolicLink(source)) {
+        noteLinkSkipped(project, source);
+        return nullptr;
+    }
+    if (source.size() > 1 && source.back() == '/') source.pop_back();
+    const std::size_t first = project.notices.size();
+    if (keepPath) {
+        target = keepPathTarget(project, target, source);
+        if (!target) {
+            (void)failedSince(project, first);
+            return nullptr;
+        }
+    }
+    Walk walk;
+    walk.mask = mask;
+    walk.recursive = recursive;
+    walk.wide = wide;
+    if (!walkFolder(project, target, source, walk)) return nullptr;
+    return failedSince(project, first) ? nullptr : target;
 }
 
 FolderNode* addDirectory(ImageProject& project, std::u16string_view treePath,

@@ -1,6 +1,12 @@
 #include "engine/image/SourceTree.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -307,13 +313,52 @@ TEST_F(SourceTreeTest, KeepPathWithRelativeSourceUsesItsComponents) {
     EXPECT_EQ(target, findFolder(project, u"\\data\\pics"));
 }
 
-TEST_F(SourceTreeTest, AddDirectoryStopsAtATooLongName) {
+// Every name too long is noted in one walk (inside a folder whose own name
+// is too long, too), then the add fails with the first of them.
+TEST_F(SourceTreeTest, AddDirectoryNotesEveryTooLongNameThenFails) {
     dir.file("src/a.txt");
     dir.file("src/" + std::string(99, 'x'));
+    dir.file("src/" + std::string(99, 'f') + "/" + std::string(99, 'g'));
     dir.file("src/z.txt");
     EXPECT_EQ(engine.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 1, 0), nullptr);
-    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"a.txt"}));  // nothing rolled back
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"a.txt", "z.txt"}));  // nothing rolled back
+    std::vector<std::string> noted;
+    for (const SourceNotice& notice : project.notices) {
+        EXPECT_EQ(notice.kind, SourceNoticeKind::NameTooLong);
+        noted.push_back(notice.sourcePath.substr(dir.str().size()));
+    }
+    EXPECT_EQ(noted, (std::vector<std::string>{"/src/" + std::string(99, 'f'),
+                                               "/src/" + std::string(99, 'f') + "/" + std::string(99, 'g'),
+                                               "/src/" + std::string(99, 'x')}));
+    EXPECT_EQ(project.errorFileName, u16(std::string(99, 'f')));
     EXPECT_EQ(engine.GetLastErrorCode(), ErrInvalidName);
+}
+
+// A path the system cannot take (over 4096 bytes) fails the add with the
+// system's reason, instead of its subtree vanishing.
+TEST_F(SourceTreeTest, PathTooLongForTheSystemFailsTheAdd) {
+    std::string top = dir.folder("src");
+    std::string deepest = top;
+    while (deepest.size() + 91 < 4096) {
+        deepest += "/" + std::string(90, 'd');
+        ASSERT_EQ(::mkdir(deepest.c_str(), 0755), 0) << deepest;
+    }
+    // The deepest folder's path fits; that of the folder in it, one byte
+    // over the limit, can only be made from its parent.
+    const std::string name(4096 - deepest.size(), 'e');
+    const std::string tooLong = deepest + "/" + name;
+    int fd = ::open(deepest.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+    ::close(fd);
+    EXPECT_EQ(engine.AddDirectory("\\", top.c_str(), "*.*", 1, 0), nullptr);
+    ASSERT_EQ(project.notices.size(), 1u);
+    EXPECT_EQ(project.notices[0].kind, SourceNoticeKind::Unreadable);
+    EXPECT_EQ(project.notices[0].sourcePath, tooLong);
+    EXPECT_EQ(engine.GetLastSystemError(), ENAMETOOLONG);
+    EXPECT_STREQ(engine.GetLastSystemErrorText(), "File name too long");
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrOpenFile);
+    (void)std::system(("rm -rf '" + top + "'").c_str());
 }
 
 TEST_F(SourceTreeTest, LinkCycleIsSkipped) {
@@ -324,6 +369,106 @@ TEST_F(SourceTreeTest, LinkCycleIsSkipped) {
     // The link back to an ancestor is left out; a link to a folder elsewhere is followed.
     EXPECT_EQ(childNames(findFolder(project, u"\\inner")), (std::vector<std::string>{"f.txt"}));
     EXPECT_EQ(childNames(findFolder(project, u"\\alias")), (std::vector<std::string>{"f.txt"}));
+}
+
+// What a walk meets that cannot be followed is left out, each with its
+// notice: a link to nothing, a link loop, a link back to a folder above, a
+// link to a FIFO.
+TEST_F(SourceTreeTest, LinksThatCannotBeFollowedAreNoted) {
+    dir.file("src/a.txt", "a");
+    dir.folder("src/sub");
+    std::filesystem::create_symlink("nowhere", dir.path() / "src/dangling");
+    std::filesystem::create_symlink("loop", dir.path() / "src/loop");
+    std::filesystem::create_symlink("..", dir.path() / "src/sub/up");
+    ASSERT_EQ(::mkfifo((dir.str() + "/src/fifo").c_str(), 0644), 0);
+    std::filesystem::create_symlink("fifo", dir.path() / "src/to-fifo");
+    const std::string src = dir.str() + "/src";
+    ASSERT_NE(engine.AddDirectory("\\", src.c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"sub", "a.txt"}));
+    struct Noted {
+        SourceNoticeKind kind;
+        std::string source;
+        std::string reason;
+        bool operator==(const Noted&) const = default;
+    };
+    std::vector<Noted> noted;
+    for (const SourceNotice& n : project.notices) noted.push_back({n.kind, n.sourcePath, n.reason});
+    EXPECT_EQ(noted, (std::vector<Noted>{{SourceNoticeKind::LinkLoop, src + "/sub/up", src},
+                                         {SourceNoticeKind::LinkDangling, src + "/dangling", "nowhere"},
+                                         {SourceNoticeKind::SpecialFile, src + "/fifo", "FIFO"},
+                                         {SourceNoticeKind::LinkLoop, src + "/loop", ""},
+                                         {SourceNoticeKind::LinkToSpecial, src + "/to-fifo", "FIFO"}}));
+}
+
+TEST_F(SourceTreeTest, LinksAreFollowedUnlessSwitchedOff) {
+    dir.file("src/a.txt", "a");
+    dir.file("sub/b.txt", "b");
+    std::filesystem::create_symlink("a.txt", dir.path() / "src/link.txt");
+    std::filesystem::create_directory_symlink(dir.path() / "sub", dir.path() / "src/dir");
+    const std::string src = dir.str() + "/src";
+    ASSERT_NE(engine.AddDirectory("\\", src.c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"dir", "a.txt", "link.txt"}));
+
+    engine.ResetProject();
+    project.followLinks = 0;
+    ASSERT_NE(engine.AddDirectory("\\", src.c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"a.txt"}));
+    // Named directly, a link is left out too, without an error; "dir/"
+    // names the folder it points at.
+    EXPECT_EQ(engine.AddFile("\\", (src + "/link.txt").c_str()), nullptr);
+    EXPECT_EQ(engine.AddDirectory("\\", (src + "/dir").c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrNone);
+    std::vector<std::string> skipped;
+    for (const SourceNotice& n : project.notices) {
+        EXPECT_EQ(n.kind, SourceNoticeKind::LinkSkipped);
+        skipped.push_back(n.sourcePath.substr(src.size()));
+    }
+    EXPECT_EQ(skipped, (std::vector<std::string>{"/dir", "/link.txt", "/link.txt", "/dir"}));
+    EXPECT_NE(engine.AddDirectory("\\", (src + "/dir/").c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"a.txt", "b.txt"}));
+    engine.ResetProject();
+    EXPECT_EQ(project.followLinks, 0) << "a switch, kept across resets";
+}
+
+// The file being written (the image) stays out under every name it has.
+TEST_F(SourceTreeTest, ExcludedFileIsLeftOutHoweverItIsReached) {
+    dir.file("src/a.txt", "a");
+    std::string image = dir.file("src/img.iso", "old image");
+    std::filesystem::create_hard_link(image, dir.path() / "src/hard.iso");
+    std::filesystem::create_symlink("img.iso", dir.path() / "src/soft.iso");
+    project.excludedFiles.push_back({*platform::fileIdentity(image), "it is the image being written"});
+    engine.ResetProject();  // kept across resets
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/src").c_str(), "*.*", 1, 0), nullptr);
+    EXPECT_EQ(engine.AddFile("\\", image.c_str()), nullptr);
+    EXPECT_EQ(engine.GetLastErrorCode(), ErrNone);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"a.txt"}));
+    std::vector<std::string> excluded;
+    for (const SourceNotice& n : project.notices) {
+        EXPECT_EQ(n.kind, SourceNoticeKind::Excluded);
+        EXPECT_EQ(n.reason, "it is the image being written");
+        excluded.push_back(std::filesystem::path(n.sourcePath).filename().string());
+    }
+    EXPECT_EQ(excluded, (std::vector<std::string>{"hard.iso", "img.iso", "soft.iso", "img.iso"}));
+}
+
+// A file "x" is "x." in Joliet but "x" in UDF: a folder "x" beside it
+// would be a second "x" there, so the later one takes a name of its own,
+// and the notice names the source that has the name.
+TEST_F(SourceTreeTest, FileWithoutDotAndFolderOfItsNameStayApartInUdf) {
+    std::string file = dir.file("a/x", "file");
+    dir.file("b/x/in.txt", "in");
+    ASSERT_NE(engine.AddFile("\\", file.c_str()), nullptr);
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/b").c_str(), "*.*", 1, 0), nullptr);
+    dir.file("c/y/in.txt", "in");
+    std::string later = dir.file("d/y", "file");
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/c").c_str(), "*.*", 1, 0), nullptr);
+    ASSERT_NE(engine.AddFile("\\", later.c_str()), nullptr);
+    EXPECT_EQ(childNames(project.root), (std::vector<std::string>{"x.", "x (2)", "y", "y (2)."}));
+    ASSERT_EQ(project.notices.size(), 2u);
+    EXPECT_EQ(project.notices[0].sourcePath, dir.str() + "/b/x");
+    EXPECT_EQ(project.notices[0].takenBy, file);
+    EXPECT_EQ(project.notices[1].sourcePath, later);
+    EXPECT_EQ(project.notices[1].takenBy, dir.str() + "/c/y");
 }
 
 TEST_F(SourceTreeTest, FolderNamesInBothTrees) {
