@@ -332,6 +332,12 @@ int runBurn(const BurnOptions& options) {
     if (options.write.test && !testWritePossible(engine, *type, what)) return ExitFailed;
     applySwitches(engine, options.write);
 
+    // A virtual disc file among the sources would be read while it is
+    // written: it stays off the disc.
+    for (const std::string& disc : options.write.recorder.virtualDiscs) {
+        excludeFromTree(engine, disc, "it is the virtual disc being written");
+        excludeFromTree(engine, disc + ".data", "it is the virtual disc being written");
+    }
     // A disc that holds a session gets a new one that repeats its tree, so
     // readers see the old files beside the new ones.
     startProject(engine, options.project);

@@ -1,6 +1,9 @@
 #include "cli/CliCommon.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +13,9 @@
 
 #include "cli/SourceNotices.h"
 #include "engine/device/RecorderDevice.h"
+#include "engine/image/ImageProject.h"
+#include "platform/FindData.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 #include "virtual-recorder/DiscStore.h"
 
@@ -49,23 +55,64 @@ InterruptCatcher::~InterruptCatcher() { std::signal(SIGINT, previous_ == SIG_ERR
 int interruptCount() { return interrupts.load(std::memory_order_relaxed); }
 
 bool addSourcePaths(BurnEngine& engine, const std::vector<std::string>& paths, bool keepPath) {
+    bool allAdded = true;
     for (const std::string& path : paths) {
-        std::error_code error;
-        bool folder = std::filesystem::is_directory(path, error);
-        if (!folder && !std::filesystem::exists(path, error)) {
-            std::cerr << "velk-cli: " << path << ": no such file or folder\n";
-            return false;
+        // A link left unfollowed is the engine's to skip, whatever it points at.
+        const bool linkLeftOut = engine.project().followLinks == 0 && platform::isSymbolicLink(path);
+        struct stat st{};
+        if (!linkLeftOut && ::stat(path.c_str(), &st) != 0) {
+            const int error = errno;
+            if (error == ENOENT && platform::isSymbolicLink(path)) {
+                std::cerr << "velk-cli: " << path << ": the symbolic link points at nothing ("
+                          << platform::linkTarget(path) << ")\n";
+            } else if (error == ENOENT || error == ENOTDIR) {
+                std::cerr << "velk-cli: " << path << ": no such file or folder\n";
+            } else {
+                std::cerr << "velk-cli: " << path << ": cannot read: " << platform::systemErrorText(error) << "\n";
+            }
+            allAdded = false;
+            continue;
         }
+        const bool folder = !linkLeftOut && S_ISDIR(st.st_mode);
+        const std::size_t noticesBefore = engine.project().notices.size();
         ItemHandle added = folder ? engine.AddDirectory("\\", path.c_str(), "*.*", 1, keepPath ? 1 : 0)
                                   : engine.AddFile("\\", path.c_str());
-        // A FIFO, socket or device named directly is left out with a notice.
-        if (!added && !folder && skippedAsSpecialFile(engine, path)) continue;
-        if (!added) {
-            std::cerr << "velk-cli: " << path << ": " << engine.GetLastErrorText() << "\n";
-            return false;
+        // A FIFO, socket or device named directly, a link not followed and
+        // the image being written are left out with a notice.
+        if (!added && !folder && leftOutWithWarning(engine, path)) continue;
+        if (added) continue;
+        allAdded = false;
+        bool ownLines = false;
+        for (std::size_t i = noticesBefore; i < engine.project().notices.size(); ++i) {
+            ownLines = ownLines || engine.project().notices[i].isFailure();
         }
+        if (ownLines) {
+            // Its lines come with the notices; the error they leave is theirs.
+            (void)engine.GetLastErrorCode();
+            continue;
+        }
+        if (engine.project().pendingError.load() == ErrNone) {
+            // Null with no reason: what stat saw a moment ago is gone.
+            std::cerr << "velk-cli: " << path << ": cannot be added: it was removed or changed meanwhile\n";
+            continue;
+        }
+        std::cerr << "velk-cli: " << path << ": " << engine.GetLastErrorText() << "\n";
+        // Anything else (a full project) ends the adding.
+        return false;
     }
-    return true;
+    return allAdded;
+}
+
+void excludeFromTree(BurnEngine& engine, const std::string& path, const char* why) {
+    if (auto identity = platform::fileIdentity(path)) {
+        engine.project().excludedFiles.push_back(ExcludedFile{*identity, why});
+    }
+}
+
+void addFollowLinksFlag(CLI::App* command, bool& noFollowLinks) {
+    command->add_flag("--no-follow-links", noFollowLinks,
+                      "Leave out every symbolic link, each with a warning (by default a link is followed "
+                      "and what it points at goes on the disc)");
 }
 
 namespace {
@@ -105,11 +152,15 @@ void addProjectOptions(CLI::App* command, ProjectOptions& options) {
     command->add_flag("--keep-path", options.keepPath, "Keep each folder's source path as folders in the image");
     command->add_option("--buffer-size", options.bufferSize, "Ring buffer size in bytes (2097152 to 655360000)")
         ->check(bufferSizeRange());
-    command->add_option("PATH", options.paths, "Files and folders to put on the disc")->required();
+    addFollowLinksFlag(command, options.noFollowLinks);
+    command->add_option("PATH", options.paths,
+                        std::string("Files and folders to put on the disc; ") + PathsFollowLinksText)
+        ->required();
 }
 
 void startProject(BurnEngine& engine, const ProjectOptions& options) {
     engine.ResetProjectEx(options.longNames ? 1 : 0, 0);
+    engine.project().followLinks = options.noFollowLinks ? 0 : 1;
     // Without --label the volume is named after the one folder given, else
     // the date, never left blank.
     const std::string label = options.label.empty() ? defaultVolumeLabel(options.paths) : options.label;

@@ -21,8 +21,16 @@ inline constexpr int ExitUsage = 2;
 
 // Adds each path the way the application does: a folder with AddDirectory
 // ("\", path, "*.*", recursive, keepPath), a file with AddFile ("\", path).
-// Prints the engine's error text and returns false when one is refused.
+// Returns false when one is refused; every path is still tried, so that one
+// run tells every problem (a path that does not exist, an unreadable folder,
+// names too long). The engine's failures with a notice of their own are
+// left for printSourceNotices; any other gets its line here.
 bool addSourcePaths(BurnEngine& engine, const std::vector<std::string>& paths, bool keepPath);
+
+// Keeps the file at `path`, if there is one, out of every tree built
+// afterwards, however it is reached; `why` ends its warning line ("it is the
+// image being written").
+void excludeFromTree(BurnEngine& engine, const std::string& path, const char* why);
 
 // What goes on the disc, as `image` and `burn` take it.
 struct ProjectOptions {
@@ -32,13 +40,19 @@ struct ProjectOptions {
     bool noUdf = false;
     bool longNames = false;
     bool keepPath = false;
+    bool noFollowLinks = false;
     int bufferSize = 0;
     std::vector<std::string> paths;
 };
 
 // --label, --no-joliet, --no-udf, --boot, --long-names, --keep-path,
-// --buffer-size and the PATH list.
+// --no-follow-links, --buffer-size and the PATH list.
 void addProjectOptions(CLI::App* command, ProjectOptions& options);
+
+// The --no-follow-links flag (also on `tree`) and the PATH text that says
+// links are followed without it.
+void addFollowLinksFlag(CLI::App* command, bool& noFollowLinks);
+inline constexpr const char* PathsFollowLinksText = "symbolic links are followed unless --no-follow-links";
 
 // Resets the project, applies the options, adds the paths and plans the
 // layout. Returns the image size in blocks, or 0 after printing why not.

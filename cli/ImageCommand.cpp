@@ -49,6 +49,12 @@ int runImage(const ImageOptions& options) {
         }
     }
     BurnEngine engine;
+    // An image written into a folder it is made from must not take its own
+    // old copy along (a second run of "image -o img.iso ."): the file there
+    // now is left out, found by what it is, not by its name. Its temporary
+    // file does not exist before the tree is complete, so it cannot be met.
+    excludeFromTree(engine, options.output == "-" ? "/dev/stdout" : options.output,
+                    "it is the image being written");
     if (buildProject(engine, options.project) <= 0) return ExitFailed;
 
     InterruptCatcher catcher;

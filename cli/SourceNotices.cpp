@@ -1,8 +1,10 @@
 #include "cli/SourceNotices.h"
 
+#include <cerrno>
 #include <filesystem>
 
 #include "engine/image/ImageProject.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 #include "platform/Time.h"
 
@@ -50,15 +52,39 @@ std::string sourceNoticeLine(const SourceNotice& notice) {
     const std::string source = notice.sourcePath.empty() ? std::string("(new folder)")
                                                          : printable(notice.sourcePath);
     const std::string disc = platform::toUtf8(notice.discPath);
+    const std::string head = "velk-cli: " + source + ": ";
+    const std::string leftOut = head + "warning: left out: ";
     switch (notice.kind) {
     case SourceNoticeKind::Renamed:
-        return "velk-cli: " + source + ": on the disc as " + disc +
-               ": its name is taken in that folder (letter case is not told apart)";
+        return head + "on the disc as " + disc + ": its name is taken in that folder" +
+               (notice.takenBy.empty() ? std::string() : " by " + printable(notice.takenBy)) +
+               " (letter case is not told apart)";
     case SourceNoticeKind::InvalidName:
-        return "velk-cli: " + source + ": name is not valid UTF-8; on the disc as " + disc;
+        return head + "name is not valid UTF-8; on the disc as " + disc;
     case SourceNoticeKind::SpecialFile:
-        return "velk-cli: " + source + ": skipped: a " + notice.reason +
-               " is not a regular file";
+        return head + "skipped: a " + notice.reason + " is not a regular file";
+    case SourceNoticeKind::Excluded:
+        return leftOut + notice.reason;
+    case SourceNoticeKind::LinkSkipped:
+        return leftOut + "it is a symbolic link (--no-follow-links)";
+    case SourceNoticeKind::LinkLoop:
+        if (notice.reason.empty()) return leftOut + "the symbolic link loops";
+        return leftOut + "it leads back to " + printable(notice.reason) + ", a folder it is in (a loop)";
+    case SourceNoticeKind::LinkDangling:
+        return leftOut + "the symbolic link points at nothing (" + printable(notice.reason) + ")";
+    case SourceNoticeKind::LinkToSpecial:
+        return leftOut + "the symbolic link points at a " + notice.reason + ", not a regular file";
+    case SourceNoticeKind::Vanished:
+        return leftOut + "it was removed while its folder was read";
+    case SourceNoticeKind::UnreadableFolder:
+        return head + "cannot read folder: " + platform::systemErrorText(notice.systemError);
+    case SourceNoticeKind::Unreadable:
+        return head + "cannot read: " + platform::systemErrorText(notice.systemError) +
+               (notice.systemError == ENAMETOOLONG ? " (the system takes paths of at most 4096 bytes)"
+                                                   : "");
+    case SourceNoticeKind::NameTooLong:
+        return head + "name too long: names on the disc are at most " + std::to_string(MaxNameLength) +
+               " characters";
     }
     return "velk-cli: " + source;
 }
@@ -72,6 +98,27 @@ void printSourceNotices(BurnEngine& engine, std::FILE* out) {
 bool skippedAsSpecialFile(BurnEngine& engine, const std::string& path) {
     for (const SourceNotice& notice : engine.project().notices) {
         if (notice.kind == SourceNoticeKind::SpecialFile && notice.sourcePath == path) return true;
+    }
+    return false;
+}
+
+bool leftOutWithWarning(BurnEngine& engine, const std::string& path) {
+    for (const SourceNotice& notice : engine.project().notices) {
+        if (notice.sourcePath != path) continue;
+        switch (notice.kind) {
+        case SourceNoticeKind::SpecialFile:
+        case SourceNoticeKind::Excluded:
+        case SourceNoticeKind::LinkSkipped:
+        case SourceNoticeKind::LinkToSpecial: return true;
+        default: break;
+        }
+    }
+    return false;
+}
+
+bool hasFailureNotices(BurnEngine& engine) {
+    for (const SourceNotice& notice : engine.project().notices) {
+        if (notice.isFailure()) return true;
     }
     return false;
 }

@@ -1,6 +1,7 @@
 // What velk-cli tells the user about the sources it put on a disc: entries
 // that went on under another name, names that are not valid UTF-8, special
-// files left out, and volume labels that a tree cannot hold whole.
+// files, links and the image itself left out, sources that cannot be read
+// or named on the disc, and volume labels that a tree cannot hold whole.
 //
 // Every line has the form "velk-cli: WHAT: WHY".
 #pragma once
@@ -24,6 +25,13 @@ std::string sourceNoticeLine(const SourceNotice& notice);
 // True when `path` was left out as a special file (a FIFO, socket or device
 // node named directly): AddFile gives null for it, and that is no failure.
 bool skippedAsSpecialFile(BurnEngine& engine, const std::string& path);
+// The same for every way an add leaves a path named directly out with a
+// warning and no failure: a special file, an excluded file (the image being
+// written), a link not followed or a link to a special file.
+bool leftOutWithWarning(BurnEngine& engine, const std::string& path);
+// True when an add noted a failure (an unreadable folder, a name too long,
+// ...); each has its own line among the notices.
+bool hasFailureNotices(BurnEngine& engine);
 
 // The label a volume gets without --label: the name of the folder when
 // exactly one folder is given, else today's date (YYYY-MM-DD, local time).

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -48,6 +49,21 @@ TEST(SourceNoticesTest, OneLinePerNotice) {
          "velk-cli: /src/caf\\xE9.txt: name is not valid UTF-8; on the disc as \\caf\xEF\xBF\xBD.txt"},
         {{SourceNoticeKind::SpecialFile, "/src/pipe", u"", "FIFO"},
          "velk-cli: /src/pipe: skipped: a FIFO is not a regular file"},
+        {{SourceNoticeKind::Excluded, "/src/img.iso", u"", "it is the image being written"},
+         "velk-cli: /src/img.iso: warning: left out: it is the image being written"},
+        {{SourceNoticeKind::LinkLoop, "/src/sub/up", u"", "/src"},
+         "velk-cli: /src/sub/up: warning: left out: it leads back to /src, a folder it is in (a loop)"},
+        {{SourceNoticeKind::LinkLoop, "/src/self", u"", ""},
+         "velk-cli: /src/self: warning: left out: the symbolic link loops"},
+        {{SourceNoticeKind::Vanished, "/src/tmp.txt", u"", ""},
+         "velk-cli: /src/tmp.txt: warning: left out: it was removed while its folder was read"},
+        {{SourceNoticeKind::UnreadableFolder, "/src/locked", u"\\locked\\", "", "", EACCES},
+         "velk-cli: /src/locked: cannot read folder: Permission denied"},
+        // Only the path's own limit gets a word on it.
+        {{SourceNoticeKind::Unreadable, "/src/deep", u"", "", "", ENAMETOOLONG},
+         "velk-cli: /src/deep: cannot read: File name too long (the system takes paths of at most 4096 bytes)"},
+        {{SourceNoticeKind::Unreadable, "/src/link", u"", "", "", EACCES},
+         "velk-cli: /src/link: cannot read: Permission denied"},
     };
     for (const Case& c : cases) EXPECT_EQ(sourceNoticeLine(c.notice), c.line);
 }
@@ -66,7 +82,7 @@ TEST(SourceNoticesTest, EngineNoticesArePrintedAndSpecialFilesAreNoFailure) {
     EXPECT_FALSE(cli::skippedAsSpecialFile(engine, dir.str() + "/a/Readme.txt"));
     std::string text = printed([&](std::FILE* out) { cli::printSourceNotices(engine, out); });
     EXPECT_EQ(text, "velk-cli: " + dir.str() + "/b/README.TXT: on the disc as \\README (2).TXT: its name "
-                    "is taken in that folder (letter case is not told apart)\n"
+                    "is taken in that folder by " + dir.str() + "/a/Readme.txt (letter case is not told apart)\n"
                     "velk-cli: " + fifo + ": skipped: a FIFO is not a regular file\n");
 }
 
