@@ -17,27 +17,35 @@ namespace velk::vrec {
 
 namespace {
 
-// One virtual drive of the plugin with the worker that runs its queued
-// requests.
+// One virtual drive of the plugin. A request runs in the caller's thread
+// under the drive's lock, so two callers never interleave inside one
+// command. With the "async" rule, requests that carry a completion event go
+// to the drive's worker thread instead, started on first use.
 class PluginDrive {
 public:
-    explicit PluginDrive(RecorderOptions options) : recorder(std::move(options)) {
-        worker_ = std::thread([this] { work(); });
-    }
+    explicit PluginDrive(RecorderOptions options) : recorder(std::move(options)) {}
     ~PluginDrive() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
         }
         wake_.notify_all();
-        worker_.join();
+        if (worker_.joinable()) worker_.join();
     }
-    void enqueue(ScsiRequestBlock* request) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            queue_.push_back(request);
+
+    // A request with a completion event: SrbPending, the event set once the
+    // request is filled in (before the call returns unless the drive answers
+    // from its worker).
+    std::uint32_t submit(ScsiRequestBlock* request) {
+        request->status = SrbPending;
+        if (recorder.faults().answersFromWorker()) {
+            enqueue(request);
+            return SrbPending;
         }
-        wake_.notify_all();
+        platform::Event* event = request->completionEvent;
+        run(*request);
+        event->set();
+        return SrbPending;
     }
 
     VirtualRecorder recorder;
@@ -46,6 +54,7 @@ public:
     std::mutex* journalMutex = nullptr;
 
     void run(ScsiRequestBlock& request) {
+        std::lock_guard<std::mutex> busy(executing_);
         const std::size_t before = recorder.journal().size();
         recorder.execute(request);
         if (journalFile != nullptr) {
@@ -59,6 +68,15 @@ public:
     }
 
 private:
+    void enqueue(ScsiRequestBlock* request) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
+            queue_.push_back(request);
+        }
+        wake_.notify_all();
+    }
+
     void work() {
         for (;;) {
             ScsiRequestBlock* request = nullptr;
@@ -75,6 +93,7 @@ private:
         }
     }
 
+    std::mutex executing_;  // one command at a time, whichever thread runs it
     std::thread worker_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -208,9 +227,7 @@ std::uint32_t executeCommand(ScsiRequestBlock* request) {
         return SrbNoDevice;
     }
     if ((request->flags & SrbEventNotify) != 0 && request->completionEvent != nullptr) {
-        request->status = SrbPending;
-        drive->enqueue(request);
-        return SrbPending;
+        return drive->submit(request);
     }
     drive->run(*request);
     return request->status;

@@ -49,9 +49,15 @@
 // scale the host is slow in simulated time: use BUFE or no-underruns. A test
 // write counts its underruns but records nothing, the count included.
 //
-// Execute requests with a completion event run on the drive's own worker
-// thread: SendASPI32Command returns SrbPending, and the worker fills the
-// request and sets the event. Without an event the request runs at once.
+// Execute requests run in the caller's thread, one at a time per drive. One
+// with a completion event returns SrbPending with the event already set, as
+// a driver with nothing queued may answer; without an event the call returns
+// the final status. Handing each command to a thread of the drive's own
+// cost two thread wake-ups per WRITE, about as much as the WRITE itself.
+// With the "async" rule a drive answers requests with an event from its
+// worker thread instead: SendASPI32Command returns SrbPending at once, and
+// the worker fills the request and sets the event later, as a driver with a
+// queue does.
 #pragma once
 
 #include <cstddef>

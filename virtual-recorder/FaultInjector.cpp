@@ -95,6 +95,11 @@ void FaultInjector::ignoreUnderruns(bool ignore) {
     ignoreUnderruns_ = ignore;
 }
 
+void FaultInjector::answerFromWorker(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fromWorker_ = on;
+}
+
 void FaultInjector::refuseGetConfiguration(bool refuse) {
     std::lock_guard<std::mutex> lock(mutex_);
     refuseConfig_ = refuse;
@@ -113,6 +118,7 @@ void FaultInjector::clear() {
     uaOnLoad_ = false;
     longWriteWhenFull_ = false;
     ignoreUnderruns_ = false;
+    fromWorker_ = false;
     corrupted_.clear();
     corruptedWrites_.clear();
 }
@@ -199,6 +205,9 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
             } else if (parts.size() == 1 && kind == "no-config") {
                 parsed.refuseGetConfiguration(true);
                 ok = true;
+            } else if (parts.size() == 1 && kind == "async") {
+                parsed.answerFromWorker(true);
+                ok = true;
             } else if (parts.size() == 1 && kind == "ua-on-load") {
                 parsed.unitAttentionAfterNextLoad();
                 ok = true;
@@ -221,6 +230,7 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
     uaOnLoad_ = uaOnLoad_ || parsed.uaOnLoad_;
     longWriteWhenFull_ = longWriteWhenFull_ || parsed.longWriteWhenFull_;
     ignoreUnderruns_ = ignoreUnderruns_ || parsed.ignoreUnderruns_;
+    fromWorker_ = fromWorker_ || parsed.fromWorker_;
     corrupted_.insert(corrupted_.end(), parsed.corrupted_.begin(), parsed.corrupted_.end());
     corruptedWrites_.insert(corruptedWrites_.end(), parsed.corruptedWrites_.begin(), parsed.corruptedWrites_.end());
     return true;
@@ -293,6 +303,11 @@ bool FaultInjector::longWriteWhenFull() {
 bool FaultInjector::underrunsIgnored() {
     std::lock_guard<std::mutex> lock(mutex_);
     return ignoreUnderruns_;
+}
+
+bool FaultInjector::answersFromWorker() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fromWorker_;
 }
 
 bool FaultInjector::corrupts(std::uint32_t lba) {

@@ -35,6 +35,8 @@
 //   no-underruns        the buffer running empty is not an underrun
 //   no-config           GET CONFIGURATION is refused
 //   ua-on-load          unit attention 06/28/00 after the next load
+//   async               requests with a completion event are answered from
+//                       the drive's worker thread (the plugin; see AspiPlugin.h)
 #pragma once
 
 #include <cstdint>
@@ -69,6 +71,7 @@ public:
     void ignoreUnderruns(bool ignore);
     void refuseGetConfiguration(bool refuse);
     void unitAttentionAfterNextLoad();
+    void answerFromWorker(bool on);
     void clear();
     // Adds the rules of a text plan; false (and nothing added) when malformed.
     [[nodiscard]] bool addPlan(const std::string& plan, std::string* error = nullptr);
@@ -79,6 +82,7 @@ public:
     bool getConfigurationRefused();
     bool longWriteWhenFull();
     bool underrunsIgnored();
+    bool answersFromWorker();
     // Whether a READ returns block `lba` corrupted.
     bool corrupts(std::uint32_t lba);
     // Whether a WRITE stores block `lba` corrupted.
@@ -106,6 +110,7 @@ private:
     bool uaOnLoad_ = false;
     bool longWriteWhenFull_ = false;
     bool ignoreUnderruns_ = false;
+    bool fromWorker_ = false;
     std::vector<std::uint32_t> corrupted_;
     std::vector<std::uint32_t> corruptedWrites_;
 };

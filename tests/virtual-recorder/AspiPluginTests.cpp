@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "RecorderHarness.h"
 #include "virtual-recorder/AspiPlugin.h"
@@ -149,24 +151,44 @@ TEST_F(AspiPlugin, ExecuteSynchronouslyAndWithTheCompletionEvent) {
     EXPECT_EQ(failing.sense[13], 0x00);
 }
 
+// Two threads send to both drives at once: in the caller's thread (the
+// default) each drive still runs one command at a time, and with "async" the
+// workers answer later, each request with its own event.
 TEST_F(AspiPlugin, ManyRequestsInFlightOnSeveralDrives) {
-    configure();
-    constexpr int kRequests = 64;
-    auto& events = events_;
-    std::vector<std::array<std::uint8_t, 34>> answers(kRequests);
-    std::vector<ScsiRequestBlock> requests;
-    requests.reserve(kRequests);
-    for (int i = 0; i < kRequests; ++i) {
-        requests.push_back(request(static_cast<std::uint8_t>(i % 2), 0, {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0},
-                                   answers[i].data(), 34));
-        requests.back().flags |= SrbEventNotify;
-        requests.back().completionEvent = &events[i];
-        ASSERT_EQ(send_(&requests.back()), SrbPending);
-    }
-    for (int i = 0; i < kRequests; ++i) {
-        ASSERT_TRUE(events[i].waitFor(std::chrono::seconds(10)));
-        EXPECT_EQ(requests[i].status, SrbComplete);
-        EXPECT_EQ(answers[i][2] & 0x10, i % 2 == 0 ? 0 : 0x10);  // CD-R vs DVD+RW: erasable bit
+    using AddPlanFn = int (*)(std::size_t, const char*);
+    auto addPlan = reinterpret_cast<AddPlanFn>(::dlsym(handle_, "vrecAddPlan"));
+    ASSERT_NE(addPlan, nullptr);
+    for (bool async : {false, true}) {
+        SCOPED_TRACE(async ? "async" : "in the caller's thread");
+        configure();
+        if (async) {
+            ASSERT_EQ(addPlan(0, "async"), 1);
+            ASSERT_EQ(addPlan(1, "async"), 1);
+        }
+        constexpr int kRequests = 64;
+        std::vector<platform::Event> events(kRequests);
+        std::vector<std::array<std::uint8_t, 34>> answers(kRequests);
+        std::vector<ScsiRequestBlock> requests;
+        for (int i = 0; i < kRequests; ++i) {
+            requests.push_back(request(static_cast<std::uint8_t>(i % 2), 0, {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0},
+                                       answers[i].data(), 34));
+            requests.back().flags |= SrbEventNotify;
+            requests.back().completionEvent = &events[i];
+        }
+        std::array<std::uint32_t, kRequests> submitted{};
+        auto sendHalf = [&](int first) {
+            for (int i = first; i < kRequests; i += 2) submitted[i] = send_(&requests[i]);
+        };
+        std::thread other(sendHalf, 1);
+        sendHalf(0);
+        other.join();
+        for (int i = 0; i < kRequests; ++i) {
+            ASSERT_EQ(submitted[i], SrbPending);
+            ASSERT_TRUE(events[i].waitFor(std::chrono::seconds(10)));
+            EXPECT_EQ(requests[i].status, SrbComplete);
+            EXPECT_EQ(answers[i][2] & 0x10, i % 2 == 0 ? 0 : 0x10);  // CD-R vs DVD+RW: erasable bit
+        }
+        shutdown_();  // joins the workers before the events go
     }
 }
 
