@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "engine/device/TraceLog.h"
@@ -84,6 +85,7 @@ private:
     Chunk open_;
     std::uint32_t staged_ = 0;
     std::FILE* source_ = nullptr;
+    std::optional<std::int32_t> appliedPriority_;  // none set yet
 };
 
 std::uint8_t* Producer::openSpace() {
@@ -139,7 +141,9 @@ bool Producer::backPressure(std::uint32_t limit, bool idleWhileWaiting) {
 }
 
 void Producer::setPriority(std::int32_t value) {
-    platform::setCurrentThreadPriority(threadPriority(value));
+    // Asked for after every chunk: only a change costs the system calls.
+    if (value != appliedPriority_) platform::setCurrentThreadPriority(threadPriority(value));
+    appliedPriority_ = value;
     jobs_.producerPriority = value;
 }
 
