@@ -381,6 +381,8 @@ std::optional<std::vector<FolderEntryStatus>> readFolderEntries(const std::strin
         } else {
             status.entry.record = makeRecord(st, wide[i], alternates[i]);
             status.entry.special = specialKindOf(st.st_mode);
+            status.identity = FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                                           static_cast<std::uint64_t>(st.st_ino)};
         }
         entries.push_back(std::move(status));
     }

@@ -96,27 +96,6 @@ struct FolderEntry {
 std::optional<std::vector<FolderEntry>> listFolderEntries(const std::string& folder,
                                                          std::u16string_view mask);
 
-// An entry as readFolderEntries gives it: a FolderEntry that also says
-// whether the entry is a symbolic link and, when stat cannot follow it, why.
-struct FolderEntryStatus {
-    FolderEntry entry;
-    bool link = false;  // the entry itself is a symbolic link
-    // The error number of stat for an entry it cannot follow (ENOENT: the
-    // link points at nothing or the entry was removed while listing; ELOOP:
-    // the link loops; ENAMETOOLONG: the path is too long for the system;
-    // EACCES: the folder cannot be searched). The record then describes the
-    // entry itself (lstat), or holds only its name when even that fails.
-    int error = 0;
-};
-
-// Every entry of `folder` whose name matches `mask`, sorted by name, none
-// left out: special files flagged, entries that cannot be followed with
-// their reason. nullopt with the system's error number in `error` when the
-// folder cannot be opened or read.
-std::optional<std::vector<FolderEntryStatus>> readFolderEntries(const std::string& folder,
-                                                                std::u16string_view mask,
-                                                                int& error);
-
 // True when `path` itself is a symbolic link (a trailing slash follows it).
 bool isSymbolicLink(const std::string& path);
 // What a symbolic link holds; empty when `path` is none or cannot be read.
@@ -171,5 +150,28 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> fileIdentity(const std::string& path);
+
+// An entry as readFolderEntries gives it: a FolderEntry that also says
+// whether the entry is a symbolic link and, when stat cannot follow it, why.
+struct FolderEntryStatus {
+    FolderEntry entry;
+    bool link = false;  // the entry itself is a symbolic link
+    // The error number of stat for an entry it cannot follow (ENOENT: the
+    // link points at nothing or the entry was removed while listing; ELOOP:
+    // the link loops; ENAMETOOLONG: the path is too long for the system;
+    // EACCES: the folder cannot be searched). The record then describes the
+    // entry itself (lstat), or holds only its name when even that fails.
+    int error = 0;
+    // What the entry names after following links (0, 0 with an error).
+    FileIdentity identity;
+};
+
+// Every entry of `folder` whose name matches `mask`, sorted by name, none
+// left out: special files flagged, entries that cannot be followed with
+// their reason. nullopt with the system's error number in `error` when the
+// folder cannot be opened or read.
+std::optional<std::vector<FolderEntryStatus>> readFolderEntries(const std::string& folder,
+                                                                std::u16string_view mask,
+                                                                int& error);
 
 }  // namespace velk::platform

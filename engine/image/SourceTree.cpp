@@ -413,10 +413,8 @@ bool walkFolder(ImageProject& project, FolderNode* target, const std::string& so
                 noteLinkSkipped(project, child);
                 continue;
             }
-            auto childIdentity = platform::fileIdentity(child);
-            auto ancestor = std::find_if(walk.path.begin(), walk.path.end(), [&](const Walk::Step& step) {
-                return childIdentity && step.identity == *childIdentity;
-            });
+            auto ancestor = std::find_if(walk.path.begin(), walk.path.end(),
+                                         [&](const Walk::Step& step) { return step.identity == status.identity; });
             if (ancestor != walk.path.end()) {
                 trace::write("Skipping folder link cycle %s\n", child.c_str());
                 addNotice(project, SourceNoticeKind::LinkLoop, child, {}, ancestor->source);
@@ -461,7 +459,7 @@ bool walkFolder(ImageProject& project, FolderNode* target, const std::string& so
                       path, {}, entry.special);
             continue;
         }
-        if (const ExcludedFile* excluded = exclusionOf(project, path)) {
+        if (const ExcludedFile* excluded = exclusionOf(project, status.identity)) {
             noteExcluded(project, path, *excluded);
             continue;
         }
