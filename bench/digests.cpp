@@ -23,6 +23,15 @@ void Sha256OfAChunk(benchmark::State& state) {
 }
 BENCHMARK(Sha256OfAChunk);
 
+// Two chunks side by side, as the verifying burn hashes them.
+void Sha256OfTwoChunks(benchmark::State& state) {
+    std::vector<std::uint8_t> first = chunk(), second = chunk();
+    second[0] ^= 1;
+    for (auto _ : state) benchmark::DoNotOptimize(velk::jobs::Sha256::ofTwo(first.data(), second.data(), first.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 2 * static_cast<std::int64_t>(first.size()));
+}
+BENCHMARK(Sha256OfTwoChunks);
+
 void Sha256OfAChunkPortable(benchmark::State& state) {
     std::vector<std::uint8_t> data = chunk();
     velk::jobs::Sha256::forcePortable(true);

@@ -125,6 +125,75 @@ __attribute__((target("sha,sse4.1"))) void compressWithShaExtensions(std::array<
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), efgh);
 }
 
+// The state as the SHA instructions want it, (A, B, E, F) and (C, D, G, H),
+// and back.
+__attribute__((target("sha,sse4.1"))) void loadShaState(const std::array<std::uint32_t, 8>& state, __m128i& abef,
+                                                         __m128i& cdgh) {
+    __m128i abcd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
+    __m128i efgh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));
+    __m128i cdab = _mm_shuffle_epi32(abcd, 0xB1);
+    __m128i ghef = _mm_shuffle_epi32(efgh, 0x1B);
+    abef = _mm_alignr_epi8(cdab, ghef, 8);
+    cdgh = _mm_blend_epi16(ghef, cdab, 0xF0);
+}
+
+__attribute__((target("sha,sse4.1"))) void storeShaState(std::array<std::uint32_t, 8>& state, __m128i abef,
+                                                          __m128i cdgh) {
+    __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+// Two messages at once: each sha256rnds2 waits for the one before it in its
+// own message, so a single message leaves the SHA unit idle most of the
+// time. Interleaving the rounds of two independent messages fills those
+// gaps and nearly doubles the throughput of one core.
+__attribute__((target("sha,sse4.1"))) void compressTwoWithShaExtensions(std::array<std::uint32_t, 8>& stateA,
+                                                                          const std::uint8_t* dataA,
+                                                                          std::array<std::uint32_t, 8>& stateB,
+                                                                          const std::uint8_t* dataB, std::size_t blocks) {
+    const __m128i byteSwap = _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
+    __m128i abefA, cdghA, abefB, cdghB;
+    loadShaState(stateA, abefA, cdghA);
+    loadShaState(stateB, abefB, cdghB);
+    for (; blocks > 0; --blocks, dataA += 64, dataB += 64) {
+        const __m128i savedAbefA = abefA, savedCdghA = cdghA, savedAbefB = abefB, savedCdghB = cdghB;
+        __m128i wA[4], wB[4];
+        for (int i = 0; i < 4; ++i) {
+            wA[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dataA + 16 * i)), byteSwap);
+            wB[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dataB + 16 * i)), byteSwap);
+        }
+        for (int group = 0; group < 16; ++group) {
+            __m128i& currentA = wA[group % 4];
+            __m128i& currentB = wB[group % 4];
+            if (group >= 4) {
+                __m128i previousA = wA[(group + 3) % 4];
+                __m128i previousB = wB[(group + 3) % 4];
+                __m128i nextA = _mm_add_epi32(_mm_sha256msg1_epu32(currentA, wA[(group + 1) % 4]),
+                                              _mm_alignr_epi8(previousA, wA[(group + 2) % 4], 4));
+                __m128i nextB = _mm_add_epi32(_mm_sha256msg1_epu32(currentB, wB[(group + 1) % 4]),
+                                              _mm_alignr_epi8(previousB, wB[(group + 2) % 4], 4));
+                currentA = _mm_sha256msg2_epu32(nextA, previousA);
+                currentB = _mm_sha256msg2_epu32(nextB, previousB);
+            }
+            const __m128i constants = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&RoundConstants[4 * group]));
+            __m128i messageA = _mm_add_epi32(currentA, constants);
+            __m128i messageB = _mm_add_epi32(currentB, constants);
+            cdghA = _mm_sha256rnds2_epu32(cdghA, abefA, messageA);
+            cdghB = _mm_sha256rnds2_epu32(cdghB, abefB, messageB);
+            abefA = _mm_sha256rnds2_epu32(abefA, cdghA, _mm_shuffle_epi32(messageA, 0x0E));
+            abefB = _mm_sha256rnds2_epu32(abefB, cdghB, _mm_shuffle_epi32(messageB, 0x0E));
+        }
+        abefA = _mm_add_epi32(abefA, savedAbefA);
+        cdghA = _mm_add_epi32(cdghA, savedCdghA);
+        abefB = _mm_add_epi32(abefB, savedAbefB);
+        cdghB = _mm_add_epi32(cdghB, savedCdghB);
+    }
+    storeShaState(stateA, abefA, cdghA);
+    storeShaState(stateB, abefB, cdghB);
+}
+
 std::atomic<bool> portableOnly{false};
 
 bool haveShaExtensions() {
@@ -193,6 +262,24 @@ Sha256Digest Sha256::of(const std::uint8_t* data, std::size_t length) {
     Sha256 hash;
     hash.update(data, length);
     return hash.finish();
+}
+
+std::array<Sha256Digest, 2> Sha256::ofTwo(const std::uint8_t* first, const std::uint8_t* second,
+                                          std::size_t length) {
+    Sha256 a, b;
+#if defined(__x86_64__)
+    if (haveShaExtensions()) {
+        const std::size_t whole = length / 64;
+        compressTwoWithShaExtensions(a.state_, first, b.state_, second, whole);
+        a.totalBytes_ = b.totalBytes_ = whole * 64;
+        first += whole * 64;
+        second += whole * 64;
+        length -= whole * 64;
+    }
+#endif
+    a.update(first, length);
+    b.update(second, length);
+    return {a.finish(), b.finish()};
 }
 
 std::uint64_t blockFingerprint(const std::uint8_t* data, std::size_t length) {

@@ -21,6 +21,10 @@ public:
     Sha256Digest finish();
 
     static Sha256Digest of(const std::uint8_t* data, std::size_t length);
+    // The digests of two messages of the same length, hashed side by side
+    // (nearly twice the speed of two calls of `of` with SHA instructions).
+    static std::array<Sha256Digest, 2> ofTwo(const std::uint8_t* first, const std::uint8_t* second,
+                                             std::size_t length);
     // Tests: hash with the portable code even where the processor's SHA
     // instructions are there, so both paths are checked on one machine.
     static void forcePortable(bool portable);

@@ -1,11 +1,11 @@
 // Verification of a burn: the digests of every chunk the writer sends, and
 // the pass that reads the written blocks back and compares them.
 //
-// Both halves run beside the work they check, so that verifying costs one
-// extra read pass and not the hashing too: the digests are taken on a thread
-// of their own while the next WRITEs go out, and the read-back reads the next
-// chunk while the last one is compared. The recorder is driven by one thread
-// at a time throughout (the read-ahead thread while it runs).
+// Verifying should cost one extra read pass and not the hashing too: the
+// digests are taken on a thread of their own while the next WRITEs go out,
+// and both halves hash two chunks side by side where they can (see
+// Sha256::ofTwo). The read-back runs in the writer's thread, which alone
+// drives the recorder.
 #pragma once
 
 #include <array>
@@ -36,15 +36,21 @@ struct WrittenChunk {
 
 class ChunkDigests {
 public:
-    ChunkDigests() = default;
+    using GiveBack = std::function<void(std::unique_ptr<std::uint8_t[]>)>;
+    // `giveBack` receives every buffer handed over with take() once hashed.
+    explicit ChunkDigests(GiveBack giveBack = {}) : giveBack_(std::move(giveBack)) {}
     ~ChunkDigests();
     ChunkDigests(const ChunkDigests&) = delete;
     ChunkDigests& operator=(const ChunkDigests&) = delete;
 
-    // Takes a copy of the chunk just written; waits while several copies are
+    // Takes a copy of the chunk just written; waits while several chunks are
     // still to be hashed.
     void add(std::uint32_t address, std::uint32_t blocks, const std::uint8_t* data);
-    // Every chunk added, hashed, in the order added.
+    // The same for a buffer that is not needed any more: it is hashed in
+    // place and then given back, which saves the copy.
+    void take(std::uint32_t address, std::uint32_t blocks, std::unique_ptr<std::uint8_t[]> data);
+    // Every chunk added, hashed, in the order added. The hashing thread has
+    // ended when it returns, so no buffer is given back after it.
     const std::vector<WrittenChunk>& finish();
 
 private:
@@ -52,9 +58,13 @@ private:
         std::uint32_t address;
         std::uint32_t blocks;
         std::unique_ptr<std::uint8_t[]> data;
+        bool given;  // handed over with take(): goes back through giveBack_
     };
+    void queue(Pending next);
     void hashPending();
+    void giveBackAll(std::vector<Pending>& hashed);
 
+    GiveBack giveBack_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Pending> pending_;

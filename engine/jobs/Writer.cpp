@@ -60,7 +60,14 @@ std::uint32_t streamingSize(std::uint16_t kbps) {
 class Writer {
 public:
     Writer(ImageProject& project, RecorderDevice& device)
-        : project_(project), jobs_(project.jobs), device_(device) {}
+        : project_(project),
+          jobs_(project.jobs),
+          device_(device),
+          written_([this](std::unique_ptr<std::uint8_t[]> block) {
+              Chunk hashed;
+              hashed.data = std::move(block);
+              ReturnChunk(project_, std::move(hashed));
+          }) {}
 
     void run();
 
@@ -279,6 +286,8 @@ void Writer::finishOnRecorder() {
 }
 
 void Writer::complete() {
+    // The hashing thread gives chunks back to the queue: it ends first.
+    (void)written_.finish();
     bool failed = failed_ || project_.pendingError.load() != 0;
     // Nothing may outlive the job on the queue: a producer still waiting for
     // the writer (close-only, a failed write) is told to stop and is waited
@@ -346,7 +355,8 @@ void Writer::run() {
                     writeFailedForGood();
                     break;
                 }
-                if (verifying_) recordWritten(lba_, blocks);
+                // The chunk goes to the hashing thread, which gives it back.
+                if (verifying_) written_.take(lba_, blocks, std::move(chunk_.data));
                 bytes = blocks * BlockBytes;
                 pollDriveBuffer();
             }

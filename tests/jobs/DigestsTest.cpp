@@ -50,6 +50,24 @@ TEST(DigestsTest, Sha256IsTheSameWhateverThePieces) {
     }
 }
 
+TEST(DigestsTest, TwoMessagesSideBySideHashAsEachAlone) {
+    std::vector<std::uint8_t> first(65536 + 77), second(first.size());
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        first[i] = static_cast<std::uint8_t>(i * 31 + (i >> 7));
+        second[i] = static_cast<std::uint8_t>(i * 17 + 3);
+    }
+    for (bool portable : {false, true}) {
+        Sha256::forcePortable(portable);
+        for (std::size_t length : {0u, 55u, 64u, 130u, 65536u, 65536u + 77u}) {
+            SCOPED_TRACE(std::to_string(length) + (portable ? " portable" : ""));
+            auto both = Sha256::ofTwo(first.data(), second.data(), length);
+            EXPECT_EQ(both[0], Sha256::of(first.data(), length));
+            EXPECT_EQ(both[1], Sha256::of(second.data(), length));
+        }
+    }
+    Sha256::forcePortable(false);
+}
+
 TEST(DigestsTest, BlockFingerprintsTellBlocksApartByAnyByte) {
     std::vector<std::uint8_t> block(2048, 0x5A);
     const std::uint64_t original = blockFingerprint(block.data(), block.size());
