@@ -395,7 +395,6 @@ bool DiscStore::save(std::string* error) {
 
 bool DiscStore::readBlocks(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) const {
     std::size_t total = std::size_t{count} * kBlock;
-    std::memset(out, 0, total);
     off_t offset = static_cast<off_t>(lba) * kBlock;
     std::size_t done = 0;
     while (done < total) {
@@ -405,6 +404,7 @@ bool DiscStore::readBlocks(std::uint32_t lba, std::uint32_t count, std::uint8_t*
         if (n == 0) break;  // beyond the end of the sparse file: zeros
         done += static_cast<std::size_t>(n);
     }
+    std::memset(out + done, 0, total - done);
     return true;
 }
 
