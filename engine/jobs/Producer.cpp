@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <optional>
+#include <limits>
 #include <string>
 
 #include "engine/device/TraceLog.h"
@@ -85,7 +85,8 @@ private:
     Chunk open_;
     std::uint32_t staged_ = 0;
     std::FILE* source_ = nullptr;
-    std::optional<std::int32_t> appliedPriority_;  // none set yet
+    // The priority last set on this thread; none yet (no priority is this low).
+    std::int32_t appliedPriority_ = std::numeric_limits<std::int32_t>::min();
 };
 
 std::uint8_t* Producer::openSpace() {
