@@ -207,6 +207,17 @@ const Case Cases[] = {
          ASSERT_EQ(run.status, 0) << run.output;
          EXPECT_EQ(listing(exported), "/a.txt\n");
      }},
+    {"FileShorterThanPlanned",
+     [](Fixture& f) {
+         f.file("src/a.txt", "alpha");
+         // A sysfs attribute says 4096 bytes and reads a few: the same as a
+         // file that shrank between the plan and the read, without a race.
+         const std::string shrinking = "/sys/devices/system/cpu/online";
+         struct stat info {};
+         if (::stat(shrinking.c_str(), &info) != 0 || info.st_size != 4096) f.skip = "no sysfs attribute to read";
+         return imageOf(f, shellQuoted(f.src) + " " + shrinking);
+     },
+     1, {"velk-cli: image: File changed while it was read \"/sys/devices/system/cpu/online\""}, true, nullptr},
     {"UnreadableFile",
      [](Fixture& f) {
          f.file("src/a.txt", "alpha");
