@@ -80,19 +80,35 @@ void compressPortable(std::array<std::uint32_t, 8>& state, const std::uint8_t* b
 }
 
 #if defined(__x86_64__)
-// The same with the SHA extensions: the state lives in two registers as
+// The state as the SHA instructions want it, (A, B, E, F) and (C, D, G, H),
+// and back.
+__attribute__((target("sha,sse4.1"))) void loadShaState(const std::array<std::uint32_t, 8>& state, __m128i& abef,
+                                                         __m128i& cdgh) {
+    __m128i abcd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
+    __m128i efgh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));
+    __m128i cdab = _mm_shuffle_epi32(abcd, 0xB1);
+    __m128i ghef = _mm_shuffle_epi32(efgh, 0x1B);
+    abef = _mm_alignr_epi8(cdab, ghef, 8);
+    cdgh = _mm_blend_epi16(ghef, cdab, 0xF0);
+}
+
+__attribute__((target("sha,sse4.1"))) void storeShaState(std::array<std::uint32_t, 8>& state, __m128i abef,
+                                                          __m128i cdgh) {
+    __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+// Compression with the SHA extensions: the state lives in two registers as
 // (A, B, E, F) and (C, D, G, H); each sha256rnds2 does two rounds, taking
 // the two message words plus constants in the low half of its third operand;
 // sha256msg1/msg2 compute the message schedule four words at a time.
 __attribute__((target("sha,sse4.1"))) void compressWithShaExtensions(std::array<std::uint32_t, 8>& state,
                                                                        const std::uint8_t* data, std::size_t blocks) {
     const __m128i byteSwap = _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
-    __m128i abcd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));  // D C B A
-    __m128i efgh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));  // H G F E
-    __m128i cdab = _mm_shuffle_epi32(abcd, 0xB1);                                 // C D A B
-    __m128i ghef = _mm_shuffle_epi32(efgh, 0x1B);                                 // E F G H
-    __m128i abef = _mm_alignr_epi8(cdab, ghef, 8);                                // A B E F
-    __m128i cdgh = _mm_blend_epi16(ghef, cdab, 0xF0);                             // C D G H
+    __m128i abef, cdgh;
+    loadShaState(state, abef, cdgh);
     for (; blocks > 0; --blocks, data += 64) {
         const __m128i savedAbef = abef, savedCdgh = cdgh;
         __m128i w[4];
@@ -116,33 +132,7 @@ __attribute__((target("sha,sse4.1"))) void compressWithShaExtensions(std::array<
         abef = _mm_add_epi32(abef, savedAbef);
         cdgh = _mm_add_epi32(cdgh, savedCdgh);
     }
-    // Back to (A, B, C, D) and (E, F, G, H).
-    __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
-    __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
-    abcd = _mm_blend_epi16(feba, dchg, 0xF0);
-    efgh = _mm_alignr_epi8(dchg, feba, 8);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), abcd);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), efgh);
-}
-
-// The state as the SHA instructions want it, (A, B, E, F) and (C, D, G, H),
-// and back.
-__attribute__((target("sha,sse4.1"))) void loadShaState(const std::array<std::uint32_t, 8>& state, __m128i& abef,
-                                                         __m128i& cdgh) {
-    __m128i abcd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
-    __m128i efgh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));
-    __m128i cdab = _mm_shuffle_epi32(abcd, 0xB1);
-    __m128i ghef = _mm_shuffle_epi32(efgh, 0x1B);
-    abef = _mm_alignr_epi8(cdab, ghef, 8);
-    cdgh = _mm_blend_epi16(ghef, cdab, 0xF0);
-}
-
-__attribute__((target("sha,sse4.1"))) void storeShaState(std::array<std::uint32_t, 8>& state, __m128i abef,
-                                                          __m128i cdgh) {
-    __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
-    __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), _mm_blend_epi16(feba, dchg, 0xF0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), _mm_alignr_epi8(dchg, feba, 8));
+    storeShaState(state, abef, cdgh);
 }
 
 // Two messages at once: each sha256rnds2 waits for the one before it in its
