@@ -61,6 +61,8 @@ def main():
             runs = " ".join(f"{t:.2f}" for t in times[name])
             print(f"{name:<8} {seconds:9.3f} {total / 2**20 / seconds:8.1f}   {runs}")
         print(f"\nverify/burn {medians['verify'] / medians['burn']:.2f}  (target <= 1.6)")
+        # The fastest runs are the least disturbed by the host.
+        print(f"verify/burn of the fastest runs {min(times['verify']) / min(times['burn']):.2f}")
         return 0
     finally:
         shutil.rmtree(work if not args.work else os.path.join(work, "tree"), ignore_errors=True)
