@@ -132,10 +132,11 @@ public:
     int GetLastErrorCode();
     const char* GetLastErrorText();
     const char16_t* GetLastErrorTextW();
-    // The system's reason for the last file operation of a job that failed
-    // (opening, reading or writing a source, the image file or its
-    // output): its error number (0 when none failed) and its text ("No space
-    // left on device"). Not cleared on read; a job clears it when it starts.
+    // The system's reason for the last file operation that failed in a job
+    // (opening, reading or writing a source, the image file or its output)
+    // or in AddDirectory (a folder it cannot read, a path too long): its
+    // error number (0 when none failed) and its text ("No space left on
+    // device"). Not cleared on read; a job clears it when it starts.
     int GetLastSystemError();
     const char* GetLastSystemErrorText();
 
