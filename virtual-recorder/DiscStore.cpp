@@ -20,6 +20,7 @@ namespace velk::vrec {
 namespace {
 
 constexpr std::uint32_t kBlock = 2048;
+constexpr std::size_t kPageBytes = 4096;
 constexpr const char* kMagic = "velk-virtual-disc 2";
 constexpr const char* kEnd = "end";
 
@@ -414,7 +415,14 @@ bool DiscStore::writeBlocks(std::uint32_t lba, std::uint32_t count, const std::u
     const off_t offset = static_cast<off_t>(lba) * kBlock;
     std::size_t done = 0;
     while (done < total) {
-        const ssize_t n = ::pwrite(dataFd_, data + done, total - done, offset + static_cast<off_t>(done));
+        // The first page goes on its own, as stdio splits the image job's
+        // writes. A whole 64 KiB write at a 64 KiB boundary lets the kernel
+        // give it one large page-cache folio, and on the virtual machines
+        // we measure on those came from memory the host had to map again:
+        // the copy into them ran up to twenty times slower, and a burn
+        // took twice as long as writing the same image to a file.
+        const std::size_t piece = done == 0 && total > kPageBytes ? kPageBytes : total - done;
+        const ssize_t n = ::pwrite(dataFd_, data + done, piece, offset + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         dataDirty_ = true;
