@@ -46,6 +46,13 @@ std::u16string firstUnits(std::u16string text, std::size_t units) {
     return text;
 }
 
+// The last component of a path, without trailing slashes.
+std::string_view lastName(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 std::string sourceNoticeLine(const SourceNotice& notice) {
@@ -55,10 +62,14 @@ std::string sourceNoticeLine(const SourceNotice& notice) {
     const std::string head = "velk-cli: " + source + ": ";
     const std::string leftOut = head + "warning: left out: ";
     switch (notice.kind) {
-    case SourceNoticeKind::Renamed:
+    case SourceNoticeKind::Renamed: {
+        // Only names that differ in letter case alone need the reason; the
+        // same name (a file and a folder, say) speaks for itself.
+        const bool sameName = !notice.takenBy.empty() && lastName(notice.takenBy) == lastName(notice.sourcePath);
         return head + "on the disc as " + disc + ": its name is taken in that folder" +
                (notice.takenBy.empty() ? std::string() : " by " + printable(notice.takenBy)) +
-               " (letter case is not told apart)";
+               (sameName ? std::string() : std::string(" (letter case is not told apart)"));
+    }
     case SourceNoticeKind::InvalidName:
         return head + "name is not valid UTF-8; on the disc as " + disc;
     case SourceNoticeKind::SpecialFile:

@@ -44,6 +44,8 @@ TEST(SourceNoticesTest, OneLinePerNotice) {
         {{SourceNoticeKind::Renamed, "/src/index.html", u"\\index (2).html", ""},
          "velk-cli: /src/index.html: on the disc as \\index (2).html: its name is taken in that "
          "folder (letter case is not told apart)"},
+        {{SourceNoticeKind::Renamed, "/b/x", u"\\x (2)", "", "/a/x"},
+         "velk-cli: /b/x: on the disc as \\x (2): its name is taken in that folder by /a/x"},
         // Invalid bytes are shown escaped, the disc name with U+FFFD.
         {{SourceNoticeKind::InvalidName, "/src/caf\xE9.txt", u"\\caf\uFFFD.txt", ""},
          "velk-cli: /src/caf\\xE9.txt: name is not valid UTF-8; on the disc as \\caf\xEF\xBF\xBD.txt"},
