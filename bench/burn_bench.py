@@ -29,7 +29,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from image_throughput import all_files, make_tree  # noqa: E402
+from image_throughput import add_tree_options, build_tree  # noqa: E402
 
 
 def fresh_disc(velk, disc, medium="dvd+r"):
@@ -39,19 +39,11 @@ def fresh_disc(velk, disc, medium="dvd+r"):
     subprocess.run([velk, "vdisc", "create", "--medium", medium, disc], check=True, stdout=subprocess.DEVNULL)
 
 
-def tree_size(tree):
-    files = list(all_files(tree))
-    return sum(os.path.getsize(p) for p in files), len(files)
-
-
 def overhead(args, work):
     tree = os.path.join(work, "tree")
     out = os.path.join(work, "out.iso")
     disc = os.path.join(work, "disc.vdisc")
-    print(f"building the tree in {tree} ...", flush=True)
-    make_tree(tree, args.folders, args.files, args.big_files, args.big_mib)
-    total, count = tree_size(tree)
-    print(f"{total / 2**20:.0f} MiB in {count} files", flush=True)
+    total, _ = build_tree(tree, args.folders, args.files, args.big_files, args.big_mib)
     # Warm the page cache once for both.
     subprocess.run([args.velk, "image", "-q", "-o", out, tree], check=True)
     os.remove(out)
@@ -95,10 +87,7 @@ def overhead(args, work):
 def underrun(args, work):
     tree = os.path.join(work, "tree")
     disc = os.path.join(work, "disc.vdisc")
-    print(f"building the tree in {tree} ...", flush=True)
-    make_tree(tree, 100, 100, args.big_files, args.big_mib)
-    total, count = tree_size(tree)
-    print(f"{total / 2**20:.0f} MiB in {count} files", flush=True)
+    build_tree(tree, 100, 100, args.big_files, args.big_mib)
     fresh_disc(args.velk, disc)
 
     env = dict(os.environ, VELK_VIRTUAL_TIME_SCALE="1")
@@ -125,13 +114,8 @@ def underrun(args, work):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("mode", choices=["overhead", "underrun"])
-    parser.add_argument("--velk", required=True, help="path of velk-cli")
+    add_tree_options(parser, folders=200, files=100, big_files=None, big_mib=None)
     parser.add_argument("--work", help="folder for the tree, the images and the disc (same disk for all)")
-    parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--folders", type=int, default=200)
-    parser.add_argument("--files", type=int, default=100)
-    parser.add_argument("--big-files", type=int, default=None)
-    parser.add_argument("--big-mib", type=int, default=None)
     args = parser.parse_args()
     if args.big_files is None:
         args.big_files = 8 if args.mode == "overhead" else 4

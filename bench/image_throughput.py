@@ -39,6 +39,25 @@ def make_tree(root, folders, files, big_files, big_mib):
                 out.write(chunk)
 
 
+def add_tree_options(parser, folders, files, big_files, big_mib):
+    """The options of every benchmark that times velk-cli on a tree of make_tree."""
+    parser.add_argument("--velk", required=True, help="path of velk-cli")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--folders", type=int, default=folders)
+    parser.add_argument("--files", type=int, default=files)
+    parser.add_argument("--big-files", type=int, default=big_files)
+    parser.add_argument("--big-mib", type=int, default=big_mib)
+
+
+def build_tree(tree, folders, files, big_files, big_mib):
+    """make_tree, saying what it made; returns the bytes and the number of files."""
+    print(f"building the tree in {tree} ...", flush=True)
+    make_tree(tree, folders, files, big_files, big_mib)
+    sizes = [os.path.getsize(p) for p in all_files(tree)]
+    print(f"{sum(sizes) / 2**20:.0f} MiB in {len(sizes)} files", flush=True)
+    return sum(sizes), len(sizes)
+
+
 def all_files(root):
     for base, dirs, files in os.walk(root):
         dirs.sort()
@@ -82,13 +101,8 @@ def timed_rounds(jobs, runs, out):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--velk", required=True, help="path of velk-cli")
+    add_tree_options(parser, folders=200, files=100, big_files=8, big_mib=128)
     parser.add_argument("--work", help="folder for the tree and the images (same disk for all)")
-    parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--folders", type=int, default=200)
-    parser.add_argument("--files", type=int, default=100)
-    parser.add_argument("--big-files", type=int, default=8)
-    parser.add_argument("--big-mib", type=int, default=128)
     parser.add_argument("--buffer-size", type=int, default=33554432)
     args = parser.parse_args()
 
@@ -96,10 +110,7 @@ def main():
     tree = os.path.join(work, "tree")
     out = os.path.join(work, "out.iso")
     try:
-        print(f"building the tree in {tree} ...", flush=True)
-        make_tree(tree, args.folders, args.files, args.big_files, args.big_mib)
-        total = sum(os.path.getsize(p) for p in all_files(tree))
-        print(f"{total / 2**20:.0f} MiB in {args.folders * args.files + args.big_files} files", flush=True)
+        total, _ = build_tree(tree, args.folders, args.files, args.big_files, args.big_mib)
         copy_job(tree, out)()  # warm the page cache once for everybody
 
         velk = [args.velk, "image", "-q", "--buffer-size", str(args.buffer_size), "-o", out, tree]

@@ -20,28 +20,20 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from burn_bench import fresh_disc, tree_size  # noqa: E402
-from image_throughput import make_tree  # noqa: E402
+from burn_bench import fresh_disc  # noqa: E402
+from image_throughput import add_tree_options, build_tree  # noqa: E402
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--velk", required=True, help="path of velk-cli")
+    add_tree_options(parser, folders=100, files=100, big_files=4, big_mib=100)
     parser.add_argument("--work", help="folder for the tree and the disc")
-    parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--folders", type=int, default=100)
-    parser.add_argument("--files", type=int, default=100)
-    parser.add_argument("--big-files", type=int, default=4)
-    parser.add_argument("--big-mib", type=int, default=100)
     args = parser.parse_args()
     work = args.work or tempfile.mkdtemp(prefix="velk-verify-")
     try:
         tree = os.path.join(work, "tree")
         disc = os.path.join(work, "disc.vdisc")
-        print(f"building the tree in {tree} ...", flush=True)
-        make_tree(tree, args.folders, args.files, args.big_files, args.big_mib)
-        total, count = tree_size(tree)
-        print(f"{total / 2**20:.0f} MiB in {count} files", flush=True)
+        total, _ = build_tree(tree, args.folders, args.files, args.big_files, args.big_mib)
         # Unthrottled; an infinitely fast drive sees no underruns worth counting.
         env = dict(os.environ, VELK_VIRTUAL_TIME_SCALE="1e9", VELK_VIRTUAL_FAULTS="no-underruns")
         env.pop("VELK_VIRTUAL_JOURNAL", None)
