@@ -100,6 +100,7 @@ int planLayout(ImageProject& project) {
     LayoutPlan& plan = project.plan;
     project.jobs.jobState = JobPlanning;
     project.isoOn = 1;
+    makeIsoNamesUnique(project);
     orderPathTable(project);
 
     plan.isoDirBlocks = 0;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "engine/image/ImageProject.h"
 #include "platform/Text.h"
@@ -91,6 +94,83 @@ void assignFolderNames(FolderNode& node, const platform::FindData& record, bool 
     }
     platform::upperAsciiInPlace(node.isoName);
     node.isoNameLength = clampLength(node.isoName.size());
+}
+
+namespace {
+
+// The ISO name as it is written (upper-cased), the key of the uniqueness check.
+std::string isoKey(const std::string& name) {
+    std::string key = name;
+    platform::upperAsciiInPlace(key);
+    return key;
+}
+
+// Upper-case letters, digits and '_' of `text`, at most `limit` of them.
+std::string isoCharacters(std::u16string_view text, std::size_t limit) {
+    std::string out;
+    for (char16_t c : text) {
+        if (out.size() == limit) break;
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+        if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_') out += static_cast<char>(c);
+    }
+    return out;
+}
+
+// The first "BASE~N.EXT" made from the long name that no sibling has.
+std::string freeIsoName(std::u16string_view longName, bool folder, const std::unordered_set<std::string>& taken) {
+    std::u16string_view stem = longName;
+    std::u16string_view extension;
+    const std::size_t dot = folder ? std::u16string_view::npos : longName.rfind(u'.');
+    if (dot != std::u16string_view::npos && dot > 0) {
+        stem = longName.substr(0, dot);
+        extension = longName.substr(dot + 1);
+    }
+    std::string base = isoCharacters(stem, 8);
+    if (base.empty()) base = "_";
+    const std::string tail = folder ? std::string() : "." + isoCharacters(extension, 3);
+    for (unsigned n = 1;; ++n) {
+        const std::string number = "~" + std::to_string(n);
+        std::string candidate = base.substr(0, std::min(base.size(), 8 - std::min<std::size_t>(8, number.size())));
+        candidate += number;
+        candidate += tail;
+        if (!taken.count(candidate)) return candidate;
+    }
+}
+
+}  // namespace
+
+void makeIsoNamesUnique(ImageProject& project) {
+    if (project.longNameMode != 0) return;
+    for (const auto& folder : project.folderTable) {
+        std::unordered_set<std::string> taken;
+        std::vector<FileItem*> toPlace;
+        // Imported entries (their data is already on the disc) keep their
+        // names; so does the first new entry of each name.
+        for (FileItem* item = folder->firstChild; item; item = item->next) {
+            if (item->fixedBlock) taken.insert(isoKey(item->isoName));
+        }
+        for (FileItem* item = folder->firstChild; item; item = item->next) {
+            if (item->fixedBlock) continue;
+            const std::string key = isoKey(item->isoName);
+            if (taken.insert(key).second) continue;
+            toPlace.push_back(item);
+        }
+        for (FileItem* item : toPlace) {
+            const bool isFolder = item->folder != nullptr;
+            const std::u16string_view longName =
+                isFolder ? std::u16string_view(item->folder->longName) : std::u16string_view(item->jolietName);
+            std::u16string own(longName);
+            if (!isFolder && item->jolietDotAdded && !own.empty()) own.pop_back();  // "x." is "x"
+            std::string name = freeIsoName(own, isFolder, taken);
+            taken.insert(name);
+            item->isoName = name;
+            item->isoNameLength = static_cast<std::uint8_t>(name.size());
+            if (isFolder) {
+                item->folder->isoName = name;
+                item->folder->isoNameLength = static_cast<std::uint8_t>(name.size());
+            }
+        }
+    }
 }
 
 bool orderPathTable(ImageProject& project) {

@@ -30,6 +30,15 @@ void assignItemNames(FileItem& item, const platform::FindData& record, bool long
 // else the 8.3 form.
 void assignFolderNames(FolderNode& folder, const platform::FindData& record, bool longNameMode);
 
+// Makes the 8.3 ISO names of every folder's children unique. The 8.3 names
+// come from each source folder's own listing, so two sources merged into
+// one disc folder can bring the same name ("INDEX~1.HTM" from both, one of
+// them renamed "index (2).html" in the other trees). Names already unique
+// stay; imported entries keep theirs and a later new one gives way, taking
+// "BASE~N.EXT" from its long name ("INDEX2~1.HTM"). Nothing changes in
+// long-name mode, whose names are the long names, unique already.
+void makeIsoNamesUnique(ImageProject& project);
+
 // Puts pathTableOrder into path-table order (parents' numbers ascending, then
 // siblings by long name in UTF-16 code-unit order) and numbers the folders
 // from 1. Gives up after 1000 rounds with the numbering of the last round

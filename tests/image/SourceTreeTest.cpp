@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <cctype>
+#include <map>
+#include <set>
 #include <string>
 
 #include "engine/api/BurnEngine.h"
@@ -579,4 +582,28 @@ TEST_F(SourceTreeTest, AFileCannotBeTurnedIntoAFolder) {
 }
 
 }  // namespace
+// 8.3 names are unique within one source folder only: merged folders must
+// not bring the same ISO name twice, renamed or not.
+TEST_F(SourceTreeTest, MergedFoldersGetUniqueIsoNames) {
+    dir.file("a/Index.html", "1");
+    dir.file("a/Annual Report.doc", "2");
+    dir.file("b/index.html", "3");
+    dir.file("b/Annual Review.doc", "4");
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/a").c_str(), "*.*", 1, 0), nullptr);
+    ASSERT_NE(engine.AddDirectory("\\", (dir.str() + "/b").c_str(), "*.*", 1, 0), nullptr);
+    ASSERT_GT(engine.PrepareImage(), 0);
+    std::map<std::string, std::string> isoOf;  // Joliet name -> ISO name as written
+    std::set<std::string> written;
+    for (const FileItem* item = project.root->firstChild; item; item = item->next) {
+        std::string iso = item->isoName.substr(0, item->isoNameLength);
+        for (char& c : iso) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        isoOf[platform::toUtf8(item->jolietName)] = iso;
+        EXPECT_TRUE(written.insert(iso).second) << iso << " twice";
+    }
+    ASSERT_EQ(isoOf.size(), 4u);
+    // The first of each name keeps it.
+    EXPECT_EQ(isoOf["Index.html"], "INDEX~1.HTM");
+    EXPECT_EQ(isoOf["Annual Report.doc"], "ANNUAL~1.DOC");
+}
+
 }  // namespace velk
