@@ -126,10 +126,17 @@ std::string freeIsoName(std::u16string_view longName, bool folder, const std::un
         extension = longName.substr(dot + 1);
     }
     std::string base = isoCharacters(stem, 8);
-    if (base.empty()) base = "_";
-    const std::string tail = folder ? std::string() : "." + isoCharacters(extension, 3);
+    if (base.empty()) base.push_back('_');
+    // Built by appending: g++ 12 at -O3 warns falsely (-Wrestrict) about
+    // "literal" + std::string.
+    std::string tail;
+    if (!folder) {
+        tail = ".";
+        tail += isoCharacters(extension, 3);
+    }
     for (unsigned n = 1;; ++n) {
-        const std::string number = "~" + std::to_string(n);
+        std::string number = "~";
+        number += std::to_string(n);
         std::string candidate = base.substr(0, std::min(base.size(), 8 - std::min<std::size_t>(8, number.size())));
         candidate += number;
         candidate += tail;
