@@ -3,9 +3,11 @@
 //
 // Verifying should cost one extra read pass and not the hashing too: the
 // digests are taken on a thread of their own while the next WRITEs go out,
-// and both halves hash two chunks side by side where they can (see
-// Sha256::ofTwo). The read-back runs in the writer's thread, which alone
-// drives the recorder.
+// and both halves hash groups of chunks side by side where they can (see
+// Sha256::ofMany). The read-back reads in the writer's thread, which alone
+// drives the recorder, while a second thread hashes what was read; the
+// reader hashes too whenever its buffers are full, so the two processors
+// share the work whatever a read costs against a hash.
 #pragma once
 
 #include <array>
@@ -26,12 +28,13 @@
 namespace velk::jobs {
 
 // What was sent of one chunk: where, how many blocks, its SHA-256 and, to
-// name the first bad block of a chunk that differs, each block's fingerprint.
+// name the first bad block of a chunk that differs, the print of the hash
+// after each block (see Sha256::of).
 struct WrittenChunk {
     std::uint32_t address = 0;
     std::uint32_t blocks = 0;
     Sha256Digest digest{};
-    std::array<std::uint64_t, ChunkBlocks> blockPrints{};
+    std::array<std::uint64_t, ChunkBlocks> prefixPrints{};
 };
 
 class ChunkDigests {
@@ -66,15 +69,18 @@ private:
 
     GiveBack giveBack_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable work_;  // the hashing thread waits here
+    std::condition_variable room_;  // the writer waits here for room
+    bool hasherWaiting_ = false;
+    bool writerWaiting_ = false;
     std::deque<Pending> pending_;
     std::vector<WrittenChunk> done_;
     std::thread worker_;
     bool finishing_ = false;
 };
 
-// Reads every chunk back with READ (10) and FUA, 32 blocks at a time, and
-// compares. `stopped` is asked between chunks; `verified` hears the blocks of
+// Reads every chunk back with READ (10) and FUA, 32 blocks at a time, in
+// order, and compares. `stopped` is asked between chunks; `verified` hears the blocks of
 // each chunk that matched. The first bad block (one that differs or cannot
 // be read), or nothing when every block matched or the pass was stopped;
 // `wasStopped` tells the two apart.

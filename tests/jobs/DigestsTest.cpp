@@ -68,17 +68,74 @@ TEST(DigestsTest, TwoMessagesSideBySideHashAsEachAlone) {
     Sha256::forcePortable(false);
 }
 
-TEST(DigestsTest, BlockFingerprintsTellBlocksApartByAnyByte) {
-    std::vector<std::uint8_t> block(2048, 0x5A);
-    const std::uint64_t original = blockFingerprint(block.data(), block.size());
-    EXPECT_EQ(blockFingerprint(block.data(), block.size()), original);
-    for (std::size_t at : {0u, 7u, 8u, 31u, 1024u, 2047u}) {
-        std::vector<std::uint8_t> changed = block;
-        changed[at] ^= 0x01;
-        EXPECT_NE(blockFingerprint(changed.data(), changed.size()), original) << at;
+TEST(DigestsTest, PrefixPrintsNameTheFirstStrideThatDiffers) {
+    // Two chunks of 32 blocks side by side and one alone, in both code paths:
+    // the prints agree up to the changed block and differ from it on.
+    std::vector<std::uint8_t> original(32 * 2048);
+    for (std::size_t i = 0; i < original.size(); ++i) original[i] = static_cast<std::uint8_t>(i * 7 + i / 2048);
+    for (bool portable : {false, true}) {
+        Sha256::forcePortable(portable);
+        for (std::size_t at : {0u, 2047u, 2048u, 40000u, 32u * 2048 - 1}) {
+            SCOPED_TRACE(testing::Message() << (portable ? "portable, " : "") << "byte " << at);
+            std::vector<std::uint8_t> changed = original;
+            changed[at] ^= 0x10;
+            std::uint64_t printsA[32], printsB[32], alone[32];
+            auto both = Sha256::ofTwo(original.data(), changed.data(), original.size(), 2048, printsA, printsB);
+            EXPECT_EQ(both[0], Sha256::of(original.data(), original.size()));
+            EXPECT_EQ(both[1], Sha256::of(changed.data(), changed.size(), 2048, alone));
+            for (std::size_t b = 0; b < 32; ++b) {
+                EXPECT_EQ(printsA[b] == printsB[b], b < at / 2048) << b;
+                EXPECT_EQ(alone[b], printsB[b]) << b;
+            }
+        }
     }
-    std::vector<std::uint8_t> zeros(2048, 0);
-    EXPECT_NE(blockFingerprint(zeros.data(), 2048), blockFingerprint(zeros.data(), 2040));
+    Sha256::forcePortable(false);
+}
+
+TEST(DigestsTest, ManyMessagesSideBySideHashAsEachAlone) {
+    // Every way the processor offers: sixteen vector lanes, the SHA
+    // instructions two by two, the portable code. Counts below sixteen and
+    // lengths with a tail under 64 bytes take the other paths of ofMany.
+    struct Path {
+        const char* name;
+        int wide;
+        bool portable;
+    };
+    const Path paths[] = {{"16 lanes", 1, false}, {"two by two", -1, false}, {"portable", -1, true}};
+    std::vector<std::vector<std::uint8_t>> messages(Sha256::MaxLanes, std::vector<std::uint8_t>(65536));
+    for (std::size_t n = 0; n < messages.size(); ++n) {
+        for (std::size_t i = 0; i < messages[n].size(); ++i) {
+            messages[n][i] = static_cast<std::uint8_t>((i * 31 + n * 17) ^ (i >> 8));
+        }
+    }
+    for (const Path& path : paths) {
+        if (!Sha256::forceWideLanes(path.wide)) continue;  // no 512-bit vectors here
+        Sha256::forcePortable(path.portable);
+        for (std::size_t count : {std::size_t{1}, std::size_t{3}, Sha256::MaxLanes}) {
+            for (std::size_t length : {std::size_t{65536}, std::size_t{6144}, std::size_t{1000}}) {
+                SCOPED_TRACE(testing::Message() << path.name << ", " << count << " messages of " << length);
+                const std::uint8_t* pointers[Sha256::MaxLanes];
+                std::vector<std::vector<std::uint64_t>> prints(count, std::vector<std::uint64_t>(32));
+                std::uint64_t* printPointers[Sha256::MaxLanes];
+                for (std::size_t n = 0; n < count; ++n) {
+                    pointers[n] = messages[n].data();
+                    printPointers[n] = prints[n].data();
+                }
+                Sha256Digest digests[Sha256::MaxLanes];
+                Sha256::ofMany(pointers, count, length, digests, 2048, printPointers);
+                for (std::size_t n = 0; n < count; ++n) {
+                    std::vector<std::uint64_t> alone(32);
+                    EXPECT_EQ(digests[n], Sha256::of(messages[n].data(), length, 2048, alone.data())) << n;
+                    EXPECT_EQ(prints[n], alone) << n;
+                }
+                // Without prints.
+                Sha256::ofMany(pointers, count, length, digests);
+                EXPECT_EQ(digests[count - 1], Sha256::of(messages[count - 1].data(), length));
+            }
+        }
+    }
+    Sha256::forcePortable(false);
+    Sha256::forceWideLanes(0);
 }
 
 TEST(DigestsTest, Crc32CheckValue) {
