@@ -184,7 +184,8 @@ __attribute__((target("avx512f,avx512bw"))) void compressSixteen(std::array<std:
     for (std::size_t block = 0; block < blocks; ++block) {
         __m512i w[16];
         for (int t = 0; t < 16; ++t) {
-            const __m512i offset = _mm512_set1_epi64(static_cast<long long>(64 * block + 4 * static_cast<std::size_t>(t)));
+            const std::size_t at = 64 * block + 4 * static_cast<std::size_t>(t);
+            const __m512i offset = _mm512_set1_epi64(static_cast<long long>(at));
             const __m256i first = _mm512_i64gather_epi32(_mm512_add_epi64(low, offset), nullptr, 1);
             const __m256i second = _mm512_i64gather_epi32(_mm512_add_epi64(high, offset), nullptr, 1);
             w[t] = _mm512_shuffle_epi8(_mm512_inserti64x4(_mm512_castsi256_si512(first), second, 1), byteSwap);
@@ -204,9 +205,9 @@ __attribute__((target("avx512f,avx512bw"))) void compressSixteen(std::array<std:
             const __m512i sum1 = _mm512_ternarylogic_epi32(_mm512_ror_epi32(e, 6), _mm512_ror_epi32(e, 11),
                                                            _mm512_ror_epi32(e, 25), 0x96);
             const __m512i choice = _mm512_ternarylogic_epi32(e, f, g, 0xCA);
-            const __m512i t1 = _mm512_add_epi32(
-                _mm512_add_epi32(h, sum1),
-                _mm512_add_epi32(choice, _mm512_add_epi32(w[t & 15], _mm512_set1_epi32(static_cast<int>(RoundConstants[t])))));
+            const __m512i constant = _mm512_set1_epi32(static_cast<int>(RoundConstants[t]));
+            const __m512i t1 = _mm512_add_epi32(_mm512_add_epi32(h, sum1),
+                                                _mm512_add_epi32(choice, _mm512_add_epi32(w[t & 15], constant)));
             const __m512i sum0 = _mm512_ternarylogic_epi32(_mm512_ror_epi32(a, 2), _mm512_ror_epi32(a, 13),
                                                            _mm512_ror_epi32(a, 22), 0x96);
             const __m512i majority = _mm512_ternarylogic_epi32(a, b, c, 0xE8);
@@ -271,7 +272,9 @@ bool wideLanesMeasuredFaster() {
         compressSixteen(statePointers, messages, Length / 64);
         wide = std::min(wide, Clock::now() - start);
         start = Clock::now();
-        for (std::size_t n = 0; n < 16; n += 2) compressWithShaExtensions<2>(statePointers + n, messages + n, Length / 64);
+        for (std::size_t n = 0; n < 16; n += 2) {
+            compressWithShaExtensions<2>(statePointers + n, messages + n, Length / 64);
+        }
         pairs = std::min(pairs, Clock::now() - start);
     }
     // A clear margin, so that a disturbed measurement keeps the SHA

@@ -132,16 +132,18 @@ const std::vector<WrittenChunk>& ChunkDigests::finish() {
 namespace {
 
 // One pass of reading back. The reader (the caller's thread) reads the
-// chunks in order into a ring of slots; the hashing thread compares them
-// in groups as they come. When every slot holds a chunk not yet compared, the reader compares some itself, so neither
-// processor idles while the other works. A slot is read into again only once
-// its chunk matched; a chunk that differs keeps its slot, so its first bad
-// block can be found.
+// chunks in order into a ring of slots; the hashing thread compares them in
+// groups as they come. When every slot holds a chunk not yet compared, the
+// reader compares some itself, so neither processor idles while the other
+// works. A slot is read into again only once its chunk matched; a chunk that
+// differs keeps its slot, so its first bad block can be found.
 class ReadBack {
 public:
     ReadBack(RecorderDevice& device, const std::vector<WrittenChunk>& chunks)
         : device_(device), chunks_(chunks), matched_(chunks.size(), 0) {
-        for (std::size_t i = 0; i < std::min(ReadSlots, chunks.size()); ++i) slots_.emplace_back(new std::uint8_t[ChunkBytes]);
+        for (std::size_t i = 0; i < std::min(ReadSlots, chunks.size()); ++i) {
+            slots_.emplace_back(new std::uint8_t[ChunkBytes]);
+        }
     }
 
     std::optional<std::uint32_t> run(const std::function<bool()>& stopped,
@@ -151,9 +153,8 @@ private:
     std::uint8_t* slotOf(std::size_t chunk) const { return slots_[chunk % ReadSlots].get(); }
     // Claims the next chunks to compare, compares them and records what was
     // found: false when there is nothing to claim now. Called with `lock`
-    // held; it is let go while hashing.
-    // `anySize`: claim however few there are, for a reader that cannot read
-    // on until some are compared.
+    // held; it is let go while hashing. With `anySize` it claims however few
+    // there are, for a reader that cannot read on until some are compared.
     bool compareNext(std::unique_lock<std::mutex>& lock, bool anySize = false);
     // How many chunks compareNext would claim now: a group of one length,
     // up to Sha256::MaxLanes, smaller only where no more of it can come.
