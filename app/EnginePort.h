@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 
 namespace velk {
 class BurnEngine;

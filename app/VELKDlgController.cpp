@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "app/ProductTexts.h"
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 
 namespace velk::app {
 namespace {

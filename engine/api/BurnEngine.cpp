@@ -5,8 +5,8 @@
 #include <string>
 
 #include "engine/api/ErrorTexts.h"
+#include "engine/core/TraceLog.h"
 #include "engine/device/DeviceOperations.h"
-#include "engine/device/TraceLog.h"
 #include "engine/image/ImageOperations.h"
 #include "engine/image/ImageProject.h"
 #include "engine/image/SourceTree.h"

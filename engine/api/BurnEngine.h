@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 #include "platform/FindData.h"
 
 namespace velk {

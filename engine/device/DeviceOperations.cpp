@@ -1,8 +1,8 @@
 // The drive commands of the engine's surface and the capability codes.
 #include "engine/device/DeviceOperations.h"
 
+#include "engine/core/TraceLog.h"
 #include "engine/device/MmcCommands.h"
-#include "engine/device/TraceLog.h"
 
 namespace velk::device {
 

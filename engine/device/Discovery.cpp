@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/core/TraceLog.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
-#include "engine/device/TraceLog.h"
 #include "engine/device/Transports.h"
 #include "platform/DeviceNode.h"
 #include "platform/Event.h"

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "engine/device/TraceLog.h"
+#include "engine/core/TraceLog.h"
+#include "engine/device/CommandTrace.h"
 #include "engine/device/Transports.h"
 #include "platform/Event.h"
 

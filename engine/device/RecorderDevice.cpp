@@ -3,7 +3,7 @@
 #include <cstring>
 #include "platform/DeviceNode.h"
 
-#include "engine/device/TraceLog.h"
+#include "engine/core/TraceLog.h"
 
 namespace velk {
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 
 namespace velk {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/device/TraceLog.h"
+#include "engine/core/TraceLog.h"
 #include "engine/image/DirectoryRecords.h"
 #include "engine/image/ElTorito.h"
 #include "engine/image/Layout.h"

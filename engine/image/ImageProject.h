@@ -16,10 +16,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
+#include "engine/core/JobFields.h"
 #include "engine/image/LayoutPlan.h"
 #include "engine/image/UdfPlan.h"
-#include "engine/jobs/JobFields.h"
 #include "platform/FindData.h"
 #include "platform/Time.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/device/TraceLog.h"
+#include "engine/core/TraceLog.h"
 #include "engine/image/Names.h"
 #include "engine/image/UdfDescriptors.h"
 #include "engine/image/UdfFiles.h"

@@ -5,13 +5,13 @@
 #include <string>
 #include <unordered_set>
 
+#include "engine/core/TraceLog.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
-#include "engine/device/TraceLog.h"
+#include "engine/device/RecorderClaim.h"
 #include "engine/image/Endian.h"
 #include "engine/image/Layout.h"
 #include "engine/image/SourceTree.h"
-#include "engine/jobs/JobClaim.h"
 #include "platform/DeviceNode.h"
 #include "platform/Text.h"
 #include "platform/Time.h"
@@ -500,7 +500,7 @@ std::vector<SessionExtent> listSessions(RecorderDevice& device) {
 int ImportSession(ImageProject& project, int session, std::u16string_view treePath) {
     if (!project.device) return session;
     RecorderDevice& device = *project.device;
-    if (!jobs::recorderSelected(device) || !jobs::claimRecorder(device)) return session;
+    if (!device::recorderSelected(device) || !device::claimRecorder(device)) return session;
     project.jobs.jobState = JobImporting;
     {
         ErrorCodeKept kept(device);
@@ -518,7 +518,7 @@ int ImportSession(ImageProject& project, int session, std::u16string_view treePa
         }
     }
     project.jobs.jobState = JobIdle;
-    jobs::releaseRecorder(device);
+    device::releaseRecorder(device);
     return session;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "engine/device/TraceLog.h"
+#include "engine/core/TraceLog.h"
 #include "engine/image/Names.h"
 #include "platform/Text.h"
 #include "platform/Time.h"

@@ -5,11 +5,11 @@
 
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
+#include "engine/device/RecorderClaim.h"
 #include "engine/image/HeaderGenerator.h"
 #include "engine/image/UdfVolume.h"
 #include "engine/jobs/FormatLists.h"
 #include "engine/jobs/ImageFiles.h"
-#include "engine/jobs/JobClaim.h"
 #include "engine/jobs/Producer.h"
 #include "engine/jobs/RecorderWaits.h"
 #include "engine/jobs/Writer.h"
@@ -146,7 +146,7 @@ int SetUpBurnJob(ImageProject& project, RecorderDevice& device, CompletionCallba
     const bool toRecorder = jobs.toFile == 0;
     auto giveUp = [&] {
         discardImageFile(jobs);
-        releaseRecorder(device);
+        device::releaseRecorder(device);
         device.suppressErrorCode = 0;
         return 0;
     };
@@ -157,7 +157,7 @@ int SetUpBurnJob(ImageProject& project, RecorderDevice& device, CompletionCallba
     }
     const std::uint8_t type = device.cachedDiscType;
     if (toRecorder) {
-        if (!recorderSelected(device) || type == DiscNone) return giveUp();
+        if (!device::recorderSelected(device) || type == DiscNone) return giveUp();
         if (device.testWrite && !canSimulate(type)) {
             // The medium has no test write: the drive would really write.
             device.lastErrorCode = TestWriteRefused;

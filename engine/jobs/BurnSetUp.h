@@ -12,7 +12,7 @@
 // pointed at them), else at the next writable address of the last track.
 #pragma once
 
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 #include "engine/device/RecorderDevice.h"
 #include "engine/image/ImageProject.h"
 

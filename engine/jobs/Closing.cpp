@@ -1,6 +1,6 @@
 #include "engine/jobs/Closing.h"
 
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/jobs/RecorderWaits.h"
 

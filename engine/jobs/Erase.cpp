@@ -4,8 +4,8 @@
 
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
+#include "engine/device/RecorderClaim.h"
 #include "engine/jobs/FormatLists.h"
-#include "engine/jobs/JobClaim.h"
 #include "engine/jobs/RecorderWaits.h"
 #include "platform/Thread.h"
 
@@ -118,14 +118,14 @@ void callBack(RecorderDevice& device, CompletionCallback callback, int failed, v
 }  // namespace
 
 int StartErase(ImageProject& project, RecorderDevice& device, int mode, CompletionCallback callback, void* context) {
-    if (!claimRecorder(device)) {
+    if (!device::claimRecorder(device)) {
         // Another job drives this recorder: its commands must not interleave
         // with an erase.
         callBack(device, callback, 1, context);
         return 1;
     }
-    if (!recorderSelected(device)) {
-        releaseRecorder(device);
+    if (!device::recorderSelected(device)) {
+        device::releaseRecorder(device);
         callBack(device, callback, 1, context);
         return 1;
     }
@@ -142,14 +142,14 @@ int StartErase(ImageProject& project, RecorderDevice& device, int mode, Completi
         CompletionCallback done = device.eraseCallback;
         void* doneContext = device.eraseContext;
         device.eraseState = 0;
-        releaseRecorder(device);
+        device::releaseRecorder(device);
         callBack(device, done, erased ? 0 : 1, doneContext);
         project.jobs.threadEnded();
     });
     if (!started) {
         --project.jobs.runningThreads;
         device.eraseState = 0;
-        releaseRecorder(device);
+        device::releaseRecorder(device);
         callBack(device, callback, 1, context);
     }
     return 1;

@@ -16,7 +16,7 @@
 // callback is then called at once with failure).
 #pragma once
 
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 #include "engine/device/RecorderDevice.h"
 #include "engine/image/ImageProject.h"
 

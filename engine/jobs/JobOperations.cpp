@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "engine/device/DeviceOperations.h"
+#include "engine/device/RecorderClaim.h"
 #include "engine/jobs/BurnSetUp.h"
 #include "engine/jobs/ImageFiles.h"
-#include "engine/jobs/JobClaim.h"
 
 namespace velk::jobs {
 namespace {
@@ -19,7 +19,7 @@ void waitForEndingJob(ImageProject& project) {
 }  // namespace
 
 int StartBurn(ImageProject& project, RecorderDevice& device, CompletionCallback callback, void* context) {
-    if (!claimRecorder(device)) return 0;
+    if (!device::claimRecorder(device)) return 0;
     waitForEndingJob(project);
     project.jobs.toFile = 0;
     project.jobs.fromFile = 0;
@@ -30,12 +30,12 @@ int StartBurn(ImageProject& project, RecorderDevice& device, CompletionCallback 
 
 int StartBurnFromImage(ImageProject& project, RecorderDevice& device, const char* imagePath,
                        CompletionCallback callback, void* context) {
-    if (!claimRecorder(device)) return 0;
+    if (!device::claimRecorder(device)) return 0;
     waitForEndingJob(project);
     project.jobs.toFile = 0;
     project.jobs.fromFile = 1;
     if (!openImageForReading(project, imagePath)) {
-        releaseRecorder(device);
+        device::releaseRecorder(device);
         return 0;
     }
     device.cachedDiscType = static_cast<std::uint8_t>(device::GetDiscType(device));
@@ -46,11 +46,11 @@ int StartWriteImage(ImageProject& project, RecorderDevice& device, const char* i
                     CompletionCallback callback, void* context) {
     // An image job shares the job fields with a burn, so it waits its turn
     // the same way.
-    if (!claimRecorder(device, false)) return 0;
+    if (!device::claimRecorder(device, false)) return 0;
     waitForEndingJob(project);
     project.jobs.fromFile = 0;
     if (!openImageForWriting(project, imagePath)) {
-        releaseRecorder(device);
+        device::releaseRecorder(device);
         return 0;
     }
     project.jobs.toFile = 1;

@@ -2,7 +2,7 @@
 // write an image file, erase.
 #pragma once
 
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 #include "engine/device/RecorderDevice.h"
 #include "engine/image/ImageProject.h"
 #include "engine/jobs/Erase.h"

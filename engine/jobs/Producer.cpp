@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "engine/device/TraceLog.h"
+#include "engine/core/TraceLog.h"
 #include "engine/image/HeaderGenerator.h"
 #include "engine/image/SourceTree.h"
 #include "engine/image/UdfFiles.h"

@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/core/ChunkQueue.h"
 #include "engine/device/RecorderDevice.h"
-#include "engine/jobs/ChunkQueue.h"
 #include "engine/jobs/Digests.h"
 
 namespace velk::jobs {

@@ -8,13 +8,13 @@
 
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
+#include "engine/device/RecorderClaim.h"
 #include "engine/jobs/Closing.h"
-#include "engine/jobs/Verification.h"
 #include "engine/jobs/FormatLists.h"
 #include "engine/jobs/ImageFiles.h"
-#include "engine/jobs/JobClaim.h"
 #include "engine/jobs/Producer.h"
 #include "engine/jobs/RecorderWaits.h"
+#include "engine/jobs/Verification.h"
 #include "platform/Text.h"
 #include "platform/Thread.h"
 
@@ -304,7 +304,7 @@ void Writer::complete() {
     jobs_.jobState = JobIdle;
     CompletionCallback callback = jobs_.completionCallback;
     void* context = device_.burnContext;
-    releaseRecorder(device_);
+    device::releaseRecorder(device_);
     if (callback) callback(failed ? 1 : 0, context);
 }
 

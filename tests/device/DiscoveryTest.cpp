@@ -9,8 +9,8 @@
 #include <scsi/sg.h>
 #include <unistd.h>
 
+#include "engine/core/TraceLog.h"
 #include "engine/device/DeviceOperations.h"
-#include "engine/device/TraceLog.h"
 #include "platform/ScsiPassThrough.h"
 #include "tests/device/FakeDrive.h"
 

@@ -7,10 +7,10 @@
 #include <functional>
 #include <memory>
 
+#include "engine/core/TraceLog.h"
 #include "engine/device/BigEndian.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
-#include "engine/device/TraceLog.h"
 #include "tests/device/FakeDrive.h"
 
 namespace velk {

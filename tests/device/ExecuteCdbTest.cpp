@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "engine/api/BurnEngine.h"
+#include "engine/core/TraceLog.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
-#include "engine/device/TraceLog.h"
 #include "engine/image/ImageProject.h"
 #include "tests/device/FakeDrive.h"
 

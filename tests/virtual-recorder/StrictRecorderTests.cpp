@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "RecorderHarness.h"
-#include "engine/api/EngineTypes.h"
+#include "engine/core/EngineTypes.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderDevice.h"
 #include "virtual-recorder/AspiPlugin.h"

@@ -1,4 +1,4 @@
-#include "engine/jobs/ChunkQueue.h"
+#include "engine/core/ChunkQueue.h"
 
 #include <new>
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/api/EngineTypes.h"
-#include "engine/jobs/ChunkQueue.h"
+#include "engine/core/ChunkQueue.h"
+#include "engine/core/EngineTypes.h"
 
 namespace velk {
 

@@ -7,7 +7,7 @@
 
 #include "engine/device/RecorderDevice.h"
 
-namespace velk::jobs {
+namespace velk::device {
 
 // Takes the engine's job fields for a job and, when `usesRecorder`, the
 // selected recorder too; false when a job of this engine runs or another job
@@ -20,4 +20,4 @@ void releaseRecorder(RecorderDevice& device);
 // points at it).
 bool recorderSelected(const RecorderDevice& device);
 
-}  // namespace velk::jobs
+}  // namespace velk::device

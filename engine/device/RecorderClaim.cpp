@@ -1,11 +1,11 @@
-#include "engine/jobs/JobClaim.h"
+#include "engine/device/RecorderClaim.h"
 
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
 
-namespace velk::jobs {
+namespace velk::device {
 namespace {
 
 std::mutex claimsLock;
@@ -68,4 +68,4 @@ void releaseRecorder(RecorderDevice& device) {
     device.jobActive = 0;
 }
 
-}  // namespace velk::jobs
+}  // namespace velk::device
