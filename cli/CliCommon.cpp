@@ -18,6 +18,7 @@
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "virtual-recorder/DiscStore.h"
+#include "virtual-recorder/FaultInjector.h"
 
 namespace velk::cli {
 namespace {
@@ -40,6 +41,25 @@ std::string virtualRecorderLibrary() {
         }
     }
     return PluginFileName;
+}
+
+// The plugin only warns about a fault plan it cannot read and goes on
+// without it, so a mistyped plan would pass unnoticed: a wrong rule in
+// VELK_VIRTUAL_FAULTS or VELK_VIRTUAL_FAULTS_<n> is a usage error here, before
+// any drive is set up.
+void checkFaultPlans(std::size_t drives, const char* what) {
+    std::vector<std::string> names{"VELK_VIRTUAL_FAULTS"};
+    for (std::size_t i = 0; i < drives; ++i) names.push_back("VELK_VIRTUAL_FAULTS_" + std::to_string(i));
+    for (const std::string& name : names) {
+        const char* plan = std::getenv(name.c_str());
+        if (!plan || !*plan) continue;
+        vrec::FaultInjector scratch;
+        std::string error;
+        if (scratch.addPlan(plan, &error)) continue;
+        std::fprintf(stderr, "velk-cli: %s: %s: %s; the rules are: %s\n", what, name.c_str(), error.c_str(),
+                     vrec::FaultInjector::ruleForms().c_str());
+        throw CLI::RuntimeError(ExitUsage);
+    }
 }
 
 // Ctrl-C only counts here; the waiting loops turn the count into one Abort.
@@ -224,6 +244,7 @@ bool listRecorders(BurnEngine& engine, const RecorderOptions& options, const cha
     }
     int result;
     if (!options.virtualDiscs.empty()) {
+        checkFaultPlans(options.virtualDiscs.size(), what);
         // A damaged disc file is refused here with its reason, rather than
         // becoming a drive without a disc.
         for (const std::string& disc : options.virtualDiscs) {

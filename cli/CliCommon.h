@@ -79,7 +79,9 @@ struct RecorderOptions {
 void addRecorderOptions(CLI::App* command, RecorderOptions& options, bool withDevice);
 
 // Builds the recorder list as the options ask. Prints "velk-cli: WHAT: why"
-// and returns false when there is no recorder to use.
+// and returns false when there is no recorder to use; a virtual recorder's
+// fault plan that names an unknown or malformed rule ends the command with
+// ExitUsage (a CLI::RuntimeError) instead.
 bool listRecorders(BurnEngine& engine, const RecorderOptions& options, const char* what);
 
 // listRecorders, then selects the recorder named by --device (a list index,

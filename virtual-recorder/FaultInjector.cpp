@@ -131,6 +131,21 @@ std::uint8_t parseOpcode(const std::string& text) {
     return static_cast<std::uint8_t>(op);
 }
 
+// Every rule a text plan takes, in the order the header lists them; a rule
+// added to addPlan belongs here too.
+constexpr const char* RuleForms[] = {
+    "cmd:N:KK/AA/QQ", "op:HH:KK/AA/QQ", "write:LBA:KK/AA/QQ", "read:LBA:KK/AA/QQ", "corrupt:LBA",
+    "corrupt-write:LBA", "busy:N", "busy-op:HH:N", "busy-every:HH:K", "long-write:S[:LBA]",
+    "long-write-when-full", "no-underruns", "no-config", "ua-on-load", "async",
+};
+
+bool isRuleName(const std::string& kind) {
+    for (std::string form : RuleForms) {
+        if (form.substr(0, form.find(':')) == kind) return true;
+    }
+    return false;
+}
+
 std::uint32_t parseCount(const std::string& text) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
         throw std::invalid_argument("count");
@@ -216,7 +231,7 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
             ok = false;
         }
         if (!ok) {
-            if (error != nullptr) *error = "malformed fault rule: " + it;
+            if (error != nullptr) *error = (isRuleName(kind) ? "malformed fault rule: " : "unknown fault rule: ") + it;
             return false;
         }
     }
@@ -234,6 +249,12 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
     corrupted_.insert(corrupted_.end(), parsed.corrupted_.begin(), parsed.corrupted_.end());
     corruptedWrites_.insert(corruptedWrites_.end(), parsed.corruptedWrites_.begin(), parsed.corruptedWrites_.end());
     return true;
+}
+
+std::string FaultInjector::ruleForms() {
+    std::string forms;
+    for (const char* form : RuleForms) forms += (forms.empty() ? "" : ", ") + std::string(form);
+    return forms;
 }
 
 FaultDecision FaultInjector::decide(const std::uint8_t* cdb, double now) {

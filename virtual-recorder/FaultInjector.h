@@ -73,8 +73,12 @@ public:
     void unitAttentionAfterNextLoad();
     void answerFromWorker(bool on);
     void clear();
-    // Adds the rules of a text plan; false (and nothing added) when malformed.
+    // Adds the rules of a text plan; false (and nothing added) when a rule is
+    // unknown or malformed, with `error` naming it.
     [[nodiscard]] bool addPlan(const std::string& plan, std::string* error = nullptr);
+    // The forms of the text rules, as "cmd:N:KK/AA/QQ, op:HH:KK/AA/QQ, ...",
+    // for a message about a plan that is wrong.
+    static std::string ruleForms();
 
     // Called once per command, before it runs; `now` is the recorder's
     // simulated time in seconds.
