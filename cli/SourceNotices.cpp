@@ -94,8 +94,10 @@ std::string sourceNoticeLine(const SourceNotice& notice) {
                (notice.systemError == ENAMETOOLONG ? " (the system takes paths of at most 4096 bytes)"
                                                    : "");
     case SourceNoticeKind::NameTooLong:
+        // No option lifts the limit (--long-names only puts names of up to
+        // that length in the ISO 9660 tree too), so the line says what does.
         return head + "name too long: names on the disc are at most " + std::to_string(MaxNameLength) +
-               " characters";
+               " characters, with --long-names too; rename it to keep it on the disc";
     }
     return "velk-cli: " + source;
 }

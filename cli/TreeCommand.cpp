@@ -43,20 +43,22 @@ void addTreeCommand(CLI::App& app) {
     auto longNames = std::make_shared<bool>(false);
     auto label = std::make_shared<std::string>();
     auto noFollowLinks = std::make_shared<bool>(false);
+    auto keepPath = std::make_shared<bool>(false);
     CLI::App* command = app.add_subcommand("tree", "Show the disc tree that files and folders would make");
     command->add_option("PATH", *paths, std::string("Files and folders to add; ") + PathsFollowLinksText)
         ->required();
     addFollowLinksFlag(command, *noFollowLinks);
     command->add_flag("--long-names", *longNames, "ISO names are the long names (up to 98 characters)");
+    command->add_flag("--keep-path", *keepPath, "Keep each folder's source path as folders in the image");
     command->add_option("--label", *label,
                         "Volume label (default: the name of the one folder given, else the date)");
-    command->callback([paths, longNames, label, noFollowLinks] {
+    command->callback([paths, longNames, label, noFollowLinks, keepPath] {
         BurnEngine engine;
         engine.ResetProjectEx(*longNames ? 1 : 0, 0);
         engine.project().followLinks = *noFollowLinks ? 0 : 1;
         // A FIFO or device named directly is left out (and said so below),
         // which is no failure. A failure's own lines are among the notices.
-        const bool added = addSourcePaths(engine, *paths, false);
+        const bool added = addSourcePaths(engine, *paths, *keepPath);
         printSourceNotices(engine, stderr);
         if (!added) throw CLI::RuntimeError(ExitFailed);
         const std::string volumeLabel = label->empty() ? defaultVolumeLabel(*paths) : *label;

@@ -262,6 +262,44 @@ const Case Cases[] = {
       "velk-cli: {dir}/src/" + std::string(99, 'c') + ": name too long",
       "velk-cli: {dir}/src/" + std::string(99, 'c') + "/" + std::string(120, 'e') + ".txt: name too long"},
      true, nullptr},
+    {"ANameOver98CharactersIsRefusedWithLongNamesToo",
+     [](Fixture& f) {
+         f.file("src/" + std::string(100, 'n') + ".txt", "long");
+         return imageOf(f, shellQuoted(f.src), "--long-names");
+     },
+     1,
+     {"velk-cli: {dir}/src/" + std::string(100, 'n') +
+      ".txt: name too long: names on the disc are at most 98 characters, with --long-names too; rename it to "
+      "keep it on the disc"},
+     true, nullptr},
+    // A fault plan the virtual recorder cannot read stops the command before
+    // any drive is set up, and says which rules there are.
+    {"AnUnknownFaultRuleIsAUsageError",
+     [](Fixture& f) {
+         f.file("src/a.txt", "alpha");
+         const std::string disc = f.dir.str() + "/blank.vdisc";
+         EXPECT_EQ(velkCli("vdisc create --medium dvd+r --blocks 5000 " + shellQuoted(disc)).status, 0);
+         f.environment = "VELK_VIRTUAL_FAULTS='no-underruns, bogus:1'";
+         return "burn -q --virtual " + shellQuoted(disc) + " " + shellQuoted(f.src);
+     },
+     2,
+     {"velk-cli: burn: VELK_VIRTUAL_FAULTS: unknown fault rule: bogus:1; the rules are: cmd:N:KK/AA/QQ, "
+      "op:HH:KK/AA/QQ, ",
+      ", busy-every:HH:K, long-write:S[:LBA], long-write-when-full, no-underruns, no-config, ua-on-load, async\n"},
+     true,
+     [](Fixture& f, const CliRun&) {
+         EXPECT_NE(velkCli("vdisc show " + shellQuoted(f.dir.str() + "/blank.vdisc")).output.find("state:      blank"),
+                   std::string::npos);
+     }},
+    {"AMalformedRuleInOneDrivesPlanIsAUsageError",
+     [](Fixture& f) {
+         const std::string disc = f.dir.str() + "/blank.vdisc";
+         EXPECT_EQ(velkCli("vdisc create --medium cd-r --blocks 5000 " + shellQuoted(disc)).status, 0);
+         f.environment = "VELK_VIRTUAL_FAULTS_0=busy:many";
+         return "info --virtual " + shellQuoted(disc);
+     },
+     2, {"velk-cli: info: VELK_VIRTUAL_FAULTS_0: malformed fault rule: busy:many; the rules are: cmd:N:KK/AA/QQ"},
+     true, nullptr},
     {"LinksThatLoopDangleOrPointAtASpecialFile",
      [](Fixture& f) {
          f.file("src/a.txt", "alpha");

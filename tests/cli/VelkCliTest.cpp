@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "cli/CliRun.h"
@@ -26,6 +27,8 @@ TEST(VelkCliTest, ImageOfAFolderIsWrittenAndSummarised) {
 TEST(VelkCliTest, ExitCodes) {
     TempDir dir;
     dir.file("a.txt", "a");
+    // With --keep-path the first folder of the source path is a folder on the disc.
+    const std::string keptPathFolder = "\n  " + std::next(dir.path().begin())->string() + "/  [iso ";
     struct Case {
         std::string arguments;
         int status;
@@ -42,6 +45,7 @@ TEST(VelkCliTest, ExitCodes) {
              shellQuoted(dir.str() + "/a.txt"),
          1, "cannot be used as a boot image"},
         {"tree " + shellQuoted(dir.str()), 0, "a.txt  [iso A.TXT, joliet a.txt, 1 bytes]"},
+        {"tree --keep-path " + shellQuoted(dir.str()), 0, keptPathFolder.c_str()},
     };
     for (const Case& c : cases) {
         CliRun run = velkCli(c.arguments);
