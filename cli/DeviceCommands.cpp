@@ -8,6 +8,7 @@
 #include "cli/CliCommon.h"
 #include "cli/SessionCommands.h"
 #include "engine/api/BurnEngine.h"
+#include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderDevice.h"
 
 namespace velk::cli {
@@ -62,6 +63,24 @@ int runInfo(const DeviceOptions& options) {
     return ExitOk;
 }
 
+// What READ DISC INFORMATION says of the disc: blank, appendable or
+// finalised; empty when the recorder does not say.
+std::string discStateText(BurnEngine& engine) {
+    RecorderDevice& device = engine.device();
+    std::uint8_t info[DiscInfoBytes] = {};
+    if (!mmc::ReadDiscInformation(device, info, sizeof info) || mmc::responseBytes(device, sizeof info) < 3) {
+        return {};
+    }
+    switch (info[2] & 0x03) {
+    case 0: return "blank";
+    case 1: return "appendable";
+    case 2: return "finalised";
+    default: return {};
+    }
+}
+
+// A tray command says what it did, so that a script's log (and a user at a
+// drive across the room) can tell it ran: "ejected", "loaded: DVD+R, blank".
 int runTray(const DeviceOptions& options, bool eject) {
     BurnEngine engine;
     if (!openRecorder(engine, options, eject ? "eject" : "load")) return ExitFailed;
@@ -69,6 +88,17 @@ int runTray(const DeviceOptions& options, bool eject) {
         std::fprintf(stderr, "velk-cli: %s failed: %s\n", eject ? "eject" : "load", engine.GetLastErrorText());
         return ExitFailed;
     }
+    if (eject) {
+        std::printf("ejected\n");
+        return ExitOk;
+    }
+    const int type = engine.GetDiscType();
+    if (type == DiscNone) {
+        std::printf("loaded: no disc\n");
+        return ExitOk;
+    }
+    const std::string state = discStateText(engine);
+    std::printf("loaded: %s%s%s\n", discTypeName(type), state.empty() ? "" : ", ", state.c_str());
     return ExitOk;
 }
 

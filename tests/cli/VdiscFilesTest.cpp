@@ -123,17 +123,38 @@ TEST_F(VdiscFiles, LookingLeavesTheFileAndTheTrayStateIsKept) {
     }
     EXPECT_TRUE(says(velkCli("info" + virtualDisc, FastDrive), "ready: 1"));
 
-    ASSERT_EQ(velkCli("eject" + virtualDisc, FastDrive).status, 0);
+    const CliRun ejected = velkCli("eject" + virtualDisc, FastDrive);
+    ASSERT_EQ(ejected.status, 0) << ejected.output;
+    EXPECT_EQ(ejected.output, "ejected\n");
     EXPECT_TRUE(says(velkCli("vdisc show " + shellQuoted(disc)), "tray:       open"));
     for (int command = 0; command < 2; ++command) {
         const CliRun info = velkCli("info" + virtualDisc, FastDrive);
         EXPECT_TRUE(says(info, "ready: 0")) << info.output;
     }
-    ASSERT_EQ(velkCli("load" + virtualDisc, FastDrive).status, 0);
+    const CliRun loaded = velkCli("load" + virtualDisc, FastDrive);
+    ASSERT_EQ(loaded.status, 0) << loaded.output;
+    EXPECT_EQ(loaded.output, "loaded: DVD+R, appendable\n");
     EXPECT_TRUE(says(velkCli("vdisc show " + shellQuoted(disc)), "tray:       closed"));
     const CliRun info = velkCli("info" + virtualDisc, FastDrive);
     EXPECT_TRUE(says(info, "ready: 1")) << info.output;
     EXPECT_FALSE(std::filesystem::exists(disc + ".tmp"));
+}
+
+// load says what the tray brought in: the medium and its state, or no disc.
+TEST_F(VdiscFiles, LoadSaysWhatIsInTheTray) {
+    const struct {
+        std::string disc;
+        const char* says;
+    } cases[] = {
+        {newDisc("blank.vdisc"), "loaded: DVD+R, blank\n"},
+        {newDisc("blank-cd.vdisc", "cd-rw"), "loaded: CD-RW, blank\n"},
+        {path("missing.vdisc"), "loaded: no disc\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun loaded = velkCli("load --virtual " + shellQuoted(c.disc), FastDrive);
+        EXPECT_EQ(loaded.status, 0) << c.disc << "\n" << loaded.output;
+        EXPECT_EQ(loaded.output, c.says) << c.disc;
+    }
 }
 
 TEST_F(VdiscFiles, CreateReplacesADiscOnlyWithForce) {
