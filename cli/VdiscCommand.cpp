@@ -67,6 +67,15 @@ void show(const std::string& path) {
         const std::string next = d.nwaValid(t) ? std::to_string(t.nwa) : "-";
         std::printf("  %5u %7u %10u %10u %10u %10s  %s\n", t.number, t.session, t.start, t.start + size - 1, size,
                     next.c_str(), trackStateName(d, t));
+    }    // An exported image holds every block from 0 on, and a reader of it starts
+    // at block 16, which is session 1: a later session is read from its own
+    // start, which the reader has to be given.
+    const std::uint32_t recorded = vrec::recordedSessions(d);
+    if (recorded > 0) std::printf("reading an exported image (vdisc export):\n");
+    for (std::uint32_t session = 1; session <= recorded; ++session) {
+        const std::uint32_t start = vrec::sessionStart(d, session);
+        std::printf("  session %u: blocks %u to %u; xorriso -load sbsector %u -indev IMAGE\n", session, start,
+                    d.sessionEnd(session) - 1, start);
     }
 }
 
@@ -133,15 +142,22 @@ void addVdiscCommand(CLI::App& app) {
         std::string disc;
         std::string image;
         std::uint32_t session = 0;
+        bool sessionOnly = false;
     };
     auto exportOptions = std::make_shared<ExportOptions>();
-    CLI::App* exportCommand =
-        vdisc->add_subcommand("export", "Write the blocks a reader of a session sees, from block 0 to its end");
+    CLI::App* exportCommand = vdisc->add_subcommand(
+        "export",
+        "Write the blocks a reader of a session sees: every block from 0 to the session's end, since a later "
+        "session's tree points into the earlier ones (gaps as zeros). A reader then sees session 1 unless given "
+        "the session's start, which the command prints: xorriso -load sbsector START -indev IMAGE");
     exportCommand->add_option("DISC", exportOptions->disc, "Disc file")->required();
     exportCommand->add_option("-o,--output", exportOptions->image, "Image file to write (- for standard output)")
         ->required();
     exportCommand->add_option("--session", exportOptions->session, "Session number (default: the last)")
         ->check(CLI::Range(1u, 0xFFFFu));
+    exportCommand->add_flag("--session-only", exportOptions->sessionOnly,
+                            "Only the session's own blocks, from its start to its end; its addresses still count "
+                            "from the disc's block 0, so a reader needs the session's start (isoinfo -N START)");
     exportCommand->callback([exportOptions] {
         std::string error;
         auto disc = vrec::DiscStore::open(exportOptions->disc, &error);
@@ -154,12 +170,29 @@ void addVdiscCommand(CLI::App& app) {
             fail("export", name + ": no session " + std::to_string(wanted) + " (the disc holds " +
                                std::to_string(sessions) + (sessions == 1 ? " session)" : " sessions)"));
         }
-        const std::uint32_t blocks = vrec::exportBlockCount(disc->layout(), wanted);
+        const vrec::ExportExtent extent =
+            exportOptions->sessionOnly ? vrec::ExportExtent::SessionOnly : vrec::ExportExtent::FromDiscStart;
+        const std::uint32_t blocks = vrec::exportBlockCount(disc->layout(), wanted, extent);
         if (blocks == 0) fail("export", name + ": session " + std::to_string(wanted) + " holds no data");
-        if (!vrec::exportImage(*disc, wanted, exportOptions->image, &error)) fail("export", error);
+        if (!vrec::exportImage(*disc, wanted, exportOptions->image, &error, extent)) fail("export", error);
         // With the image on standard output, the summary goes to standard error.
-        std::fprintf(exportOptions->image == "-" ? stderr : stdout, "%s: %u blocks\n",
-                     exportOptions->image.c_str(), blocks);
+        std::FILE* out = exportOptions->image == "-" ? stderr : stdout;
+        const char* image = exportOptions->image.c_str();
+        const std::uint32_t session = wanted == 0 ? sessions : wanted;
+        const std::uint32_t start = vrec::sessionStart(disc->layout(), session);
+        if (extent == vrec::ExportExtent::SessionOnly) {
+            std::fprintf(out,
+                         "%s: %u blocks, session %u alone (blocks %u to %u of the disc); its addresses count from "
+                         "the disc's block 0, so a reader needs the session's start: isoinfo -N %u -i %s\n",
+                         image, blocks, session, start, start + blocks - 1, start, image);
+        } else if (start == 0) {
+            std::fprintf(out, "%s: %u blocks, session %u starts at block 0\n", image, blocks, session);
+        } else {
+            std::fprintf(out,
+                         "%s: %u blocks, every block from 0 to the end of session %u; it starts at block %u, "
+                         "read it with: xorriso -load sbsector %u -indev %s\n",
+                         image, blocks, session, start, start, image);
+        }
     });
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace velk::vrec {
@@ -46,14 +47,31 @@ std::uint32_t recordedSessions(const DiscLayout& layout) {
     return layout.closedSessions + (openHasData ? 1 : 0);
 }
 
-std::uint32_t exportBlockCount(const DiscLayout& layout, std::uint32_t session) {
-    if (session > recordedSessions(layout)) return 0;
-    return layout.sessionEnd(session);
+std::uint32_t sessionStart(const DiscLayout& layout, std::uint32_t session) {
+    if (!layout.sequential()) return 0;
+    const std::uint32_t wanted = session == 0 ? recordedSessions(layout) : session;
+    std::optional<std::uint32_t> start;
+    for (const auto& t : layout.tracks) {
+        if (t.session == wanted) start = std::min(start.value_or(t.start), t.start);
+    }
+    return start.value_or(0);
 }
 
-bool exportImage(const DiscStore& disc, std::uint32_t session, const std::string& imagePath, std::string* error) {
+std::uint32_t exportBlockCount(const DiscLayout& layout, std::uint32_t session, ExportExtent extent) {
+    const std::uint32_t recorded = recordedSessions(layout);
+    if (session > recorded) return 0;
+    // "The last" is the last one holding data: the empty session a closed
+    // one opens lies behind the run-out, and would add its blocks as zeros.
+    const std::uint32_t end = layout.sessionEnd(layout.sequential() && session == 0 ? recorded : session);
+    const std::uint32_t first = extent == ExportExtent::SessionOnly ? sessionStart(layout, session) : 0;
+    return end > first ? end - first : 0;
+}
+
+bool exportImage(const DiscStore& disc, std::uint32_t session, const std::string& imagePath, std::string* error,
+                 ExportExtent extent) {
     const DiscLayout& layout = disc.layout();
-    const std::uint32_t blocks = exportBlockCount(layout, session);
+    const std::uint32_t first = extent == ExportExtent::SessionOnly ? sessionStart(layout, session) : 0;
+    const std::uint32_t blocks = exportBlockCount(layout, session, extent);
     if (blocks == 0) {
         setError(error, "the session holds no data");
         return false;
@@ -93,8 +111,9 @@ bool exportImage(const DiscStore& disc, std::uint32_t session, const std::string
     };
     constexpr std::uint32_t kChunk = 256;
     std::vector<std::uint8_t> buffer(std::size_t{kChunk} * 2048);
-    for (std::uint32_t lba = 0; lba < blocks; lba += kChunk) {
-        const std::uint32_t count = std::min(kChunk, blocks - lba);
+    const std::uint32_t end = first + blocks;
+    for (std::uint32_t lba = first; lba < end; lba += kChunk) {
+        const std::uint32_t count = std::min(kChunk, end - lba);
         if (!disc.readBlocks(lba, count, buffer.data())) {
             return failWith(errnoText(layout.readOnly() ? layout.imagePath : disc.path() + ".data"));
         }

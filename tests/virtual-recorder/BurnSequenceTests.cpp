@@ -267,6 +267,14 @@ TEST_P(SecondSession, IsReportedByDiscTrackAndTocInformation) {
     auto disc = h.recorder->removeDisc();
     EXPECT_EQ(exportBlockCount(disc->layout(), 1), 200u + (mediumInfo(sc.kind).cd ? 0u : 8u));
     EXPECT_EQ(exportBlockCount(disc->layout(), 2), sc.track2Start + (mediumInfo(sc.kind).cd ? 100u : 112u));
+    // The last session's export ends with it, not with the empty third one
+    // behind the run-out; alone it starts where the session does.
+    EXPECT_EQ(exportBlockCount(disc->layout(), 0), exportBlockCount(disc->layout(), 2));
+    EXPECT_EQ(sessionStart(disc->layout(), 1), 0u);
+    EXPECT_EQ(sessionStart(disc->layout(), 2), sc.track2Start);
+    EXPECT_EQ(sessionStart(disc->layout(), 0), sc.track2Start);
+    EXPECT_EQ(exportBlockCount(disc->layout(), 2, ExportExtent::SessionOnly),
+              mediumInfo(sc.kind).cd ? 100u : 112u);
 }
 
 INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, SecondSession, ::testing::ValuesIn(kSecondSessionCases),
