@@ -13,12 +13,14 @@
 #include <string>
 #include <system_error>
 
+#include "cli/BurnSummary.h"
 #include "cli/CliCommon.h"
 #include "cli/SessionCommands.h"
 #include "engine/api/ErrorTexts.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderDevice.h"
 #include "platform/Terminal.h"
+#include "virtual-recorder/DiscStore.h"
 
 namespace velk::cli {
 namespace {
@@ -183,18 +185,35 @@ public:
         lineOpen_ = false;
     }
 
+    // The virtual recorder keeps its underrun count in the disc file: the
+    // count before the burn, so that the summary gives this burn's own.
+    void countUnderrunsOf(const std::string& discFile) {
+        discFile_ = discFile;
+        underrunsBefore_ = underrunsOnDisc();
+    }
+
+    BurnSummary summary(bool test, int type, bool verified) {
+        BurnSummary summary;
+        summary.testWrite = test;
+        summary.totalSeconds = secondsSince(start_);
+        summary.writingSeconds = writingEnd_.value_or(summary.totalSeconds) - writingStart_;
+        summary.blocks = static_cast<std::uint32_t>(engine_.GetImageBlocks());
+        const double bytes = summary.blocks * BlockBytes;
+        const double rate = summary.writingSeconds > 0 ? bytes / summary.writingSeconds : 0.0;
+        summary.megabytes = bytes / MB;
+        summary.writingRate = rate / MB;
+        summary.timesOneX = rate / (isCdMedium(type) ? CdOneX : DvdOneX);
+        summary.lowestRingFill = lowestRing_;
+        summary.lowestDriveFill = lowestDrive_;
+        // A test write records nothing, its underruns included.
+        const std::optional<std::uint32_t> after = test ? std::nullopt : underrunsOnDisc();
+        if (underrunsBefore_ && after && *after >= *underrunsBefore_) summary.underruns = *after - *underrunsBefore_;
+        if (verified) summary.verifiedBlocks = static_cast<std::uint32_t>(engine_.GetBlocksVerified());
+        return summary;
+    }
+
     void printSummary(bool test, int type, bool verified) {
-        double total = secondsSince(start_);
-        double writing = writingEnd_.value_or(total) - writingStart_;
-        double bytes = engine_.GetImageBlocks() * BlockBytes;
-        double rate = writing > 0 ? bytes / writing : 0.0;
-        std::string ring = lowestRing_ ? std::to_string(*lowestRing_) + "%" : std::string("-");
-        std::string drive = lowestDrive_ ? std::to_string(*lowestDrive_) + "%" : std::string("-");
-        std::printf("%s %d blocks (%.1f MB) in %.1f s, %.1f MB/s on average (%.1fx); lowest ring buffer fill %s, "
-                    "lowest drive buffer fill %s\n",
-                    test ? "test-wrote" : "burned", engine_.GetImageBlocks(), bytes / MB, total, rate / MB,
-                    rate / (isCdMedium(type) ? CdOneX : DvdOneX), ring.c_str(), drive.c_str());
-        if (verified) std::printf("verified %d blocks\n", engine_.GetBlocksVerified());
+        std::fputs(burnSummaryText(summary(test, type, verified)).c_str(), stdout);
     }
 
 private:
@@ -209,8 +228,18 @@ private:
         }
     }
 
+    std::optional<std::uint32_t> underrunsOnDisc() const {
+        if (discFile_.empty()) return std::nullopt;
+        std::string unused;
+        auto disc = vrec::DiscStore::open(discFile_, &unused);
+        if (!disc) return std::nullopt;
+        return disc->layout().underruns;
+    }
+
     BurnEngine& engine_;
     bool drawLine_;
+    std::string discFile_;
+    std::optional<std::uint32_t> underrunsBefore_;
     Clock::time_point start_ = Clock::now();
     double writingStart_ = 0;
     std::optional<double> writingEnd_;
@@ -290,6 +319,13 @@ int watchPhases(BurnEngine& engine, JobEnd& end, const char* what, bool drawLine
     return end.failed() ? ExitFailed : ExitOk;
 }
 
+// With --virtual the recorder is the drive of one of the disc files, in the
+// order they were given; a real drive's count is not known.
+void countVirtualUnderruns(BurnEngine& engine, const RecorderOptions& recorder, BurnWatch& watch) {
+    const std::size_t index = engine.device().selectedIndex;
+    if (index < recorder.virtualDiscs.size()) watch.countUnderrunsOf(recorder.virtualDiscs[index]);
+}
+
 struct WriteOptions {
     RecorderOptions recorder;
     int speed = 0;
@@ -356,6 +392,7 @@ int runBurn(const BurnOptions& options) {
     InterruptCatcher catcher;
     JobEnd end;
     BurnWatch watch(engine, !options.write.quiet && platform::isTerminal(stdout));
+    countVirtualUnderruns(engine, options.write.recorder, watch);
     forgetEarlierErrors(engine);
     if (!engine.StartBurn(JobEnd::callback, &end)) {
         std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn could not be started").c_str());
@@ -409,6 +446,7 @@ int runBurnImage(const BurnImageOptions& options) {
     InterruptCatcher catcher;
     JobEnd end;
     BurnWatch watch(engine, !options.write.quiet && platform::isTerminal(stdout));
+    countVirtualUnderruns(engine, options.write.recorder, watch);
     forgetEarlierErrors(engine);
     if (!engine.StartBurnFromImage(options.image.c_str(), JobEnd::callback, &end)) {
         std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn could not be started").c_str());

@@ -136,6 +136,93 @@ TEST_F(VelkCliBurnTest, BurnsAFolderToADvdPlusRInTwoSessionsThenRefusesTheFinali
         << refused.output;
 }
 
+// The summary gives the writing speed and the whole time, says "not
+// measured" where a fill was never measured, and counts this burn's
+// underruns, not the disc's (the disc file already holds 3 here; the plan
+// keeps this burn from adding any, whatever the host's pace).
+TEST_F(VelkCliBurnTest, TheSummaryCountsThisBurnsUnderruns) {
+    std::string disc = newDisc("dvd+r", "counted.vdisc");
+    std::string layout = contentsOf(disc);
+    ASSERT_NE(layout.find("underruns 0\n"), std::string::npos) << layout;
+    layout.replace(layout.find("underruns 0\n"), 12, "underruns 3\n");
+    std::ofstream(disc, std::ios::binary | std::ios::trunc) << layout;
+    dir_.file("small/a.txt", "alpha");
+
+    CliRun burned = run("burn -q --virtual " + shellQuoted(disc) + " " + shellQuoted(path("small")),
+                        FastDrive + " VELK_VIRTUAL_FAULTS=no-underruns");
+    ASSERT_EQ(burned.status, 0) << burned.output;
+    EXPECT_TRUE(std::regex_search(burned.output,
+                                  std::regex(R"(burned \d+ blocks \([\d.]+ MB\): [\d.]+ MB/s writing \([\d.]+x\), )"
+                                             R"([\d.]+ s in all; lowest ring buffer fill (\d+%|not measured), )"
+                                             R"(lowest drive buffer fill (\d+%|not measured); 0 underruns\n)")))
+        << burned.output;
+    EXPECT_TRUE(says(velkCli("vdisc show " + shellQuoted(disc)), "underruns:  3\n"));
+
+    // A test write records nothing, so its underruns are not known.
+    std::string cd = newDisc("cd-r", "tested.vdisc");
+    CliRun tested = run("burn -q --test --virtual " + shellQuoted(cd) + " " + shellQuoted(path("small")));
+    ASSERT_EQ(tested.status, 0) << tested.output;
+    EXPECT_TRUE(says(tested, "test-wrote ")) << tested.output;
+    EXPECT_FALSE(says(tested, "underrun")) << tested.output;
+}
+
+// A plain reader of an exported image sees session 1; the start that show
+// and export print (xorriso -load sbsector N) is what reads a later session.
+// --session-only writes that session's blocks alone.
+TEST_F(VelkCliBurnTest, ExportsSayWhereALaterSessionStarts) {
+    std::string source = sourceTree();
+    std::string disc = newDisc("dvd+r", "two.vdisc");
+    ASSERT_EQ(run("burn -q --virtual " + shellQuoted(disc) + " " + shellQuoted(source)).status, 0);
+    dir_.file("second/added.txt", "second session");
+    ASSERT_EQ(run("burn -q --virtual " + shellQuoted(disc) + " " + shellQuoted(path("second"))).status, 0);
+
+    std::smatch second;
+    std::string shown = show(disc);
+    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(\n  session 1: blocks 0 to \d+; )"
+                                                    R"(xorriso -load sbsector 0 -indev IMAGE\n)")))
+        << shown;
+    ASSERT_TRUE(std::regex_search(shown, second,
+                                  std::regex(R"(\n  session 2: blocks (\d+) to (\d+); xorriso -load sbsector (\d+) )")))
+        << shown;
+    const std::uint32_t start = static_cast<std::uint32_t>(std::stoul(second[1]));
+    const std::uint32_t last = static_cast<std::uint32_t>(std::stoul(second[2]));
+    ASSERT_GT(start, 0u);
+    EXPECT_EQ(second[3], second[1]);
+
+    std::string image = path("two.iso");
+    CliRun exported = velkCli("vdisc export -o " + shellQuoted(image) + " " + shellQuoted(disc));
+    ASSERT_EQ(exported.status, 0) << exported.output;
+    const std::string command = "xorriso -load sbsector " + std::to_string(start) + " -indev " + image;
+    EXPECT_TRUE(says(exported, "read it with: " + command + "\n")) << exported.output;
+    EXPECT_EQ(std::filesystem::file_size(image), (last + 1) * 2048ull);
+
+    auto holdsAdded = [&](const std::string& load, const std::string& name) {
+        std::string out = path(name);
+        std::string extract = "xorriso -abort_on FAILURE" + load + " -indev " + shellQuoted(image) +
+                              " -osirrox on -extract / " + shellQuoted(out) + " >/dev/null 2>&1";
+        EXPECT_EQ(std::system(extract.c_str()), 0) << extract;
+        return std::filesystem::exists(out + "/added.txt");
+    };
+    EXPECT_FALSE(holdsAdded("", "plain")) << "a plain reader sees session 2";
+    EXPECT_TRUE(holdsAdded(" -load sbsector " + std::to_string(start), "loaded"));
+
+    // Standard output: the image there, the start on standard error.
+    std::string piped = path("piped.iso");
+    std::string messages = path("messages.txt");
+    CliRun toStdout = velkCli("vdisc export -o - " + shellQuoted(disc) + " 2>" + shellQuoted(messages) + " >" +
+                              shellQuoted(piped));
+    ASSERT_EQ(toStdout.status, 0) << toStdout.output;
+    EXPECT_EQ(contentsOf(piped), contentsOf(image));
+    EXPECT_NE(contentsOf(messages).find("xorriso -load sbsector " + std::to_string(start)), std::string::npos)
+        << contentsOf(messages);
+
+    std::string alone = path("alone.iso");
+    CliRun sessionOnly = velkCli("vdisc export --session-only -o " + shellQuoted(alone) + " " + shellQuoted(disc));
+    ASSERT_EQ(sessionOnly.status, 0) << sessionOnly.output;
+    EXPECT_TRUE(says(sessionOnly, "isoinfo -N " + std::to_string(start) + " -i " + alone)) << sessionOnly.output;
+    EXPECT_EQ(contentsOf(alone), contentsOf(image).substr(std::size_t{start} * 2048)) << "not the session's blocks";
+}
+
 TEST_F(VelkCliBurnTest, TestWriteAtFourTimesLeavesTheDiscAsItWas) {
     std::string source = sourceTree();
     struct Case {
