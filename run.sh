@@ -10,6 +10,34 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# build WHAT TARGET...: configures build/run and builds the targets, showing
+# one line per build step with its percentage; the full output goes to
+# build/run/build.log, and its end is shown when the build fails.
+build() {
+  local what=$1
+  shift
+  if [ -f build/run/CMakeCache.txt ]; then
+    echo "Building $what in build/run (seconds, unless the sources changed)."
+  else
+    echo "Building $what in build/run: this first run builds velk, which takes a few minutes; later runs take seconds."
+  fi
+  mkdir -p build/run
+  local log=build/run/build.log
+  local status=0
+  cmake -S . -B build/run -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCH=OFF \
+    >"$log" 2>&1 || status=$?
+  if [ "$status" -eq 0 ]; then
+    # Make prints "[ 42%] Building ...", Ninja "[12/40] Building ...".
+    cmake --build build/run -j"$(nproc)" --target "$@" 2>&1 | tee -a "$log" |
+      { grep --line-buffered -E '^\[ *[0-9]+(%|/[0-9]+)\]' || true; } || status=$?
+  fi
+  if [ "$status" -ne 0 ]; then
+    echo "run.sh: the build failed; its last lines follow (all of it is in $log):" >&2
+    tail -n 30 "$log" >&2
+    exit "$status"
+  fi
+}
+
 if [ "${1:-}" = "app" ]; then
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "run.sh app: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)" >&2
@@ -25,8 +53,7 @@ if [ "${1:-}" = "app" ]; then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
-  cmake -S . -B build/run -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCH=OFF >/dev/null
-  cmake --build build/run -j"$(nproc)" --target velk velk-cli velk_vrec_plugin >/dev/null
+  build "the desktop application" velk velk-cli velk_vrec_plugin
   disc="$PWD/build/run/velk-app.vdisc"
   rm -f "$disc" "$disc.data"
   build/run/cli/velk-cli vdisc create --medium dvd+r "$disc"
@@ -47,8 +74,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-cmake -S . -B build/run -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCH=OFF >/dev/null
-cmake --build build/run -j"$(nproc)" --target velk-cli velk_vrec_plugin >/dev/null
+build "velk-cli and the virtual recorder" velk-cli velk_vrec_plugin
 
 if [ $# -eq 0 ]; then
   set -- samples/demo
@@ -58,8 +84,10 @@ disc=build/run/velk-demo.vdisc
 image=build/run/velk-demo.iso
 
 # A fresh blank disc every run; the recorder's simulated clock runs 20 times
-# faster than the wall clock, so a demo burn at DVD speed takes moments.
-rm -f "$disc" "$disc.data" "$image"
+# faster than the wall clock, so a demo burn at DVD speed takes moments. The
+# image of the last run stays until this run's export replaces it (the export
+# writes a temporary file and renames it), so a burn that fails leaves it.
+rm -f "$disc" "$disc.data"
 "$cli" vdisc create --medium dvd+r "$disc"
 VELK_VIRTUAL_TIME_SCALE=20 "$cli" burn --virtual "$disc" --label "VELK SAMPLE" "$@"
 echo
