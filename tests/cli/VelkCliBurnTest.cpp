@@ -209,10 +209,10 @@ TEST_F(VelkCliBurnTest, ExportsSayWhereALaterSessionStarts) {
     // Standard output: the image there, the start on standard error.
     std::string piped = path("piped.iso");
     std::string messages = path("messages.txt");
-    CliRun toStdout = velkCli("vdisc export -o - " + shellQuoted(disc) + " 2>" + shellQuoted(messages) + " >" +
+    CliRun toStdout = velkCli("vdisc export -o - " + shellQuoted(disc) + " 2>" + shellQuoted(messages) + " | cat >" +
                               shellQuoted(piped));
     ASSERT_EQ(toStdout.status, 0) << toStdout.output;
-    EXPECT_EQ(contentsOf(piped), contentsOf(image));
+    EXPECT_TRUE(contentsOf(piped) == contentsOf(image)) << "the image on standard output differs";
     EXPECT_NE(contentsOf(messages).find("xorriso -load sbsector " + std::to_string(start)), std::string::npos)
         << contentsOf(messages);
 
@@ -220,7 +220,7 @@ TEST_F(VelkCliBurnTest, ExportsSayWhereALaterSessionStarts) {
     CliRun sessionOnly = velkCli("vdisc export --session-only -o " + shellQuoted(alone) + " " + shellQuoted(disc));
     ASSERT_EQ(sessionOnly.status, 0) << sessionOnly.output;
     EXPECT_TRUE(says(sessionOnly, "isoinfo -N " + std::to_string(start) + " -i " + alone)) << sessionOnly.output;
-    EXPECT_EQ(contentsOf(alone), contentsOf(image).substr(std::size_t{start} * 2048)) << "not the session's blocks";
+    EXPECT_TRUE(contentsOf(alone) == contentsOf(image).substr(std::size_t{start} * 2048)) << "not the session's blocks";
 }
 
 TEST_F(VelkCliBurnTest, TestWriteAtFourTimesLeavesTheDiscAsItWas) {
