@@ -23,6 +23,7 @@ build() {
   fi
   mkdir -p build/run
   local log=build/run/build.log
+  echo "Configuring build/run (cmake)"
   local status=0
   cmake -S . -B build/run -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCH=OFF \
     >"$log" 2>&1 || status=$?
