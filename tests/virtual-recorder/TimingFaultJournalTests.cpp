@@ -279,6 +279,12 @@ TEST(Faults, PlansAreParsedFromText) {
             EXPECT_FALSE(error.empty());
         }
     }
+    // The error tells a rule that does not exist from one written wrong.
+    std::string error;
+    EXPECT_FALSE(FaultInjector().addPlan("busy:1, sometimes", &error));
+    EXPECT_EQ(error, "unknown fault rule: sometimes");
+    EXPECT_FALSE(FaultInjector().addPlan("no-config, cmd:5", &error));
+    EXPECT_EQ(error, "malformed fault rule: cmd:5");
     FaultInjector f;
     ASSERT_TRUE(f.addPlan("op:2A:05/21/02,busy:1"));
     const std::uint8_t write[10] = {0x2A};
