@@ -102,7 +102,8 @@ def underrun(args, work):
         print(burn.stderr.strip())
     shown = subprocess.run([args.velk, "vdisc", "show", disc], capture_output=True, text=True).stdout
     found = re.search(r"underruns?\D*(\d+)", shown, re.IGNORECASE)
-    fills = re.search(r"lowest ring buffer fill (\S+), lowest drive buffer fill (\S+)", burn.stdout)
+    fill = r"(\d+%|not measured)"
+    fills = re.search(rf"lowest ring buffer fill {fill}, lowest drive buffer fill {fill}", burn.stdout)
 
     print(f"\nburn exit code   {burn.returncode}  ({seconds:.1f} s wall)")
     print(f"underruns        {found.group(1) if found else 'not reported by vdisc show'}  (target 0)")
