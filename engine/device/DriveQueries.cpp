@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 
+#include "engine/core/Media.h"
 #include "engine/device/BigEndian.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
@@ -31,25 +32,6 @@ constexpr std::size_t DiscSessionsByte = 4;
 constexpr std::size_t DiscLastTrackByte = 6;
 constexpr std::size_t DiscInfoMinimumBytes = 7;
 
-struct ProfileCode {
-    std::uint16_t profile;
-    DiscType type;
-};
-constexpr ProfileCode ProfileTable[] = {
-    {0x0008, DiscCdRom},   {0x0009, DiscCdR},          {0x000A, DiscCdRw},
-    {0x0010, DiscDvdRom},  {0x0011, DiscDvdR},         {0x0012, DiscDvdRam},
-    {0x0013, DiscDvdRwRestricted}, {0x0014, DiscDvdRwSequential},
-    {0x001A, DiscDvdPlusRw}, {0x001B, DiscDvdPlusR},   {0x002B, DiscDvdPlusRDualLayer},
-    {0x0020, DiscDdcdRom}, {0x0021, DiscDdcdR},        {0x0022, DiscDdcdRw},
-};
-
-DiscType discTypeOfProfile(std::uint16_t profile) {
-    for (const ProfileCode& entry : ProfileTable) {
-        if (entry.profile == profile) return entry.type;
-    }
-    return DiscNone;
-}
-
 // READ DISC INFORMATION into discInfo; false also when the drive sent too
 // little to hold the fields the queries read.
 bool readDiscInfo(RecorderDevice& device) {
@@ -62,10 +44,6 @@ int discStatus(const RecorderDevice& device) { return device.discInfo[DiscStatus
 int lastSessionState(const RecorderDevice& device) { return (device.discInfo[DiscStatusByte] >> 2) & 0x03; }
 int erasableBit(const RecorderDevice& device) { return (device.discInfo[DiscStatusByte] >> 4) & 0x01; }
 std::uint8_t lastTrackInLastSession(const RecorderDevice& device) { return device.discInfo[DiscLastTrackByte]; }
-
-std::uint32_t trackField(const RecorderDevice& device, std::size_t offset) {
-    return getHost32(device.trackInfo + offset);
-}
 
 // Copies the capabilities page of the MODE SENSE response in dataBuffer into
 // capabilitiesPage, at most 64 bytes and never more than the drive sent.
@@ -112,26 +90,12 @@ bool readFeature(RecorderDevice& device, std::uint16_t feature, std::uint8_t& fl
     return true;
 }
 
-// While alive, commands may fail without their sense becoming the device's
-// hardware error code: the code is put back as it was when the guard was set.
-class ProbeErrorCodeKept {
-public:
-    explicit ProbeErrorCodeKept(RecorderDevice& device) : device_(device), kept_(device.lastErrorCode.load()) {}
-    ~ProbeErrorCodeKept() { device_.lastErrorCode = kept_; }
-    ProbeErrorCodeKept(const ProbeErrorCodeKept&) = delete;
-    ProbeErrorCodeKept& operator=(const ProbeErrorCodeKept&) = delete;
-
-private:
-    RecorderDevice& device_;
-    std::uint16_t kept_;
-};
-
 // The write parameters the queries send before they look at the disc, so
 // that the drive reports the track for the kind of write in question. A read
 // only disc refuses them, which changes nothing in the answer.
 void primeWriteParameters(RecorderDevice& device, int testWrite, int underrunProtection, int multisession,
                           DiscType type) {
-    ProbeErrorCodeKept kept(device);
+    LastErrorCodeKept kept(device);
     (void)mmc::SetWriteParameters(device, testWrite, underrunProtection, multisession, type);
 }
 
@@ -142,8 +106,11 @@ std::uint32_t capacityLessVolume(RecorderDevice& device, std::uint32_t capacity)
     return capacity > volume ? capacity - volume : 0;
 }
 
-bool isOverwritable(DiscType type) {
-    return type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdPlusRw;
+// CD media, and media of a profile the table does not know, tell their
+// capacity and free space from their last track.
+bool answersFromLastTrack(DiscType type) {
+    MediumFamily family = mediumOf(type).family;
+    return family == MediumFamily::Cd || family == MediumFamily::None;
 }
 
 std::uint32_t volumeSizeOf(const std::uint8_t* block) {
@@ -158,7 +125,7 @@ DiscType GetDiscType(RecorderDevice& device) {
         // An older drive knows no GET CONFIGURATION and a disc other than a
         // recordable CD has no ATIP: each refusal only sends the query on to
         // the next way of telling the medium.
-        ProbeErrorCodeKept kept(device);
+        LastErrorCodeKept kept(device);
         if (readConfiguration(device, 0) && configurationBytes(device) >= 8) {
             be16ToHostInPlace(device.configBuffer + 6);
             return discTypeOfProfile(getHost16(device.configBuffer + 6));
@@ -204,7 +171,7 @@ int ProbeCapabilities(RecorderDevice& device) {
 
     // Page 30h and the features below are looked for; a drive without them
     // refuses, and that refusal is the answer.
-    ProbeErrorCodeKept kept(device);
+    LastErrorCodeKept kept(device);
     if (senseModePage(device, UnderrunFreePageCode, 1)) {
         page[4] |= 0x80;
     }
@@ -278,7 +245,8 @@ std::uint8_t GetSessionCount(RecorderDevice& device) {
         if ((state == 0 || state == 1) && sessions > 0) sessions--;
         return sessions;
     }
-    return GetDiscType(device) == DiscDvdRam ? 1 : 0;
+    // A disc without sessions is one.
+    return mediumOf(GetDiscType(device)).order == WriteOrder::Random ? 1 : 0;
 }
 
 std::uint8_t GetLastTrackNumber(RecorderDevice& device) {
@@ -286,19 +254,15 @@ std::uint8_t GetLastTrackNumber(RecorderDevice& device) {
 }
 
 int CanErase(RecorderDevice& device) {
-    switch (GetDiscType(device)) {
-    case DiscDvdRam:
-    case DiscDvdRwRestricted:
-    case DiscDvdRwSequential:
-    case DiscDvdPlusRw: return 1;
-    default: break;
-    }
+    // A rewritable DVD always can; a CD says so in its disc information.
+    const Medium& medium = mediumOf(GetDiscType(device));
+    if (medium.family == MediumFamily::Dvd && medium.erase != EraseMethod::None) return 1;
     return readDiscInfo(device) ? erasableBit(device) : 0;
 }
 
 int IsDiscWritable(RecorderDevice& device) {
     DiscType type = GetDiscType(device);
-    if (isOverwritable(type)) return 1;
+    if (mediumOf(type).overwritable()) return 1;
     if (readDiscInfo(device)) {
         int status = discStatus(device);
         if (status == 0 || status == 1) return 1;
@@ -309,14 +273,14 @@ int IsDiscWritable(RecorderDevice& device) {
     {
         // Not every drive names the invisible track as FFh; the track after
         // the last one is asked for next.
-        ProbeErrorCodeKept kept(device);
+        LastErrorCodeKept kept(device);
         invisibleTrack = mmc::ReadTrackInformation(device, mmc::InvisibleTrack) != 0;
     }
     if (!invisibleTrack &&
         !mmc::ReadTrackInformation(device, static_cast<std::uint8_t>(lastTrackInLastSession(device) + 1))) {
         return 0;
     }
-    return trackField(device, mmc::TrackFreeBlocks) != 0 ? 1 : 0;
+    return mmc::trackField(device, mmc::TrackFreeBlocks) != 0 ? 1 : 0;
 }
 
 int GetFreeBlocks(RecorderDevice& device) {
@@ -324,16 +288,16 @@ int GetFreeBlocks(RecorderDevice& device) {
     if (!IsDiscWritable(device)) return 0;
     primeWriteParameters(device, 0, 0, device.closeDisc == 0 ? 1 : 0, type);
     auto largerOfFreeAndSize = [&device]() -> std::uint32_t {
-        std::uint32_t freeBlocks = trackField(device, mmc::TrackFreeBlocks);
-        std::uint32_t size = trackField(device, mmc::TrackSize);
+        std::uint32_t freeBlocks = mmc::trackField(device, mmc::TrackFreeBlocks);
+        std::uint32_t size = mmc::trackField(device, mmc::TrackSize);
         return freeBlocks > size ? freeBlocks : size;
     };
-    if (type < DiscDvdRom) {
+    if (answersFromLastTrack(type)) {
         // Refused here, the same commands are sent once more below, and it
         // is that refusal which counts.
-        ProbeErrorCodeKept kept(device);
+        LastErrorCodeKept kept(device);
         if (readDiscInfo(device) && mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) {
-            if (trackField(device, mmc::TrackSize) == NoTrackSize) return 0;
+            if (mmc::trackField(device, mmc::TrackSize) == NoTrackSize) return 0;
             return static_cast<int>(largerOfFreeAndSize());
         }
     }
@@ -341,46 +305,45 @@ int GetFreeBlocks(RecorderDevice& device) {
     // the volume on it is free, whether or not that volume fills the track.
     // Without track information the formatted capacity stands in for it (a
     // refusal the query then answers from).
-    std::uint16_t keptErrorCode = device.lastErrorCode.load();
-    bool haveTrack = readDiscInfo(device) && mmc::ReadTrackInformation(device, lastTrackInLastSession(device));
+    const bool overwritable = mediumOf(type).overwritable();
+    bool haveTrack = false;
+    {
+        LastErrorCodeKept kept(device);
+        haveTrack = readDiscInfo(device) && mmc::ReadTrackInformation(device, lastTrackInLastSession(device));
+        if (haveTrack || !overwritable) kept.letStand();
+    }
     if (!haveTrack) {
-        if (!isOverwritable(type)) return 0;
-        device.lastErrorCode = keptErrorCode;
+        if (!overwritable) return 0;
         std::uint32_t capacity = mmc::ReadFormatCapacities(device);
         return static_cast<int>(capacityLessVolume(device, capacity));
     }
-    std::uint32_t size = trackField(device, mmc::TrackSize);
+    std::uint32_t size = mmc::trackField(device, mmc::TrackSize);
     if (size == NoTrackSize) return 0;
-    if (isOverwritable(type)) return static_cast<int>(capacityLessVolume(device, size));
+    if (overwritable) return static_cast<int>(capacityLessVolume(device, size));
     return static_cast<int>(largerOfFreeAndSize());
 }
 
 int GetDiscCapacity(RecorderDevice& device) {
     DiscType type = GetDiscType(device);
     primeWriteParameters(device, 0, 0, device.closeDisc == 0 ? 1 : 0, type);
-    switch (type) {
-    case DiscDvdR:
-    case DiscDvdRam:
-    case DiscDvdRwRestricted:
-    case DiscDvdRwSequential:
-    case DiscDvdPlusR:
-    case DiscDvdPlusRDualLayer: return static_cast<int>(mmc::ReadFormatCapacities(device));
-    case DiscDvdPlusRw: {
+    const Medium& medium = mediumOf(type);
+    if (medium.family == MediumFamily::Dvd && !medium.readOnly()) {
+        // A disc formatted in the background is sized by its track while it
+        // is blank, by its formatted capacity once written.
+        if (medium.format != FormatMethod::Background) return static_cast<int>(mmc::ReadFormatCapacities(device));
         if (!readDiscInfo(device)) return 0;
         bool blank = discStatus(device) == 0;
         if (!mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) return 0;
-        if (blank) return static_cast<int>(trackField(device, mmc::TrackSize));
+        if (blank) return static_cast<int>(mmc::trackField(device, mmc::TrackSize));
         return static_cast<int>(mmc::ReadFormatCapacities(device));
     }
-    default: break;
-    }
-    if (type < DiscDvdRom) {
+    if (answersFromLastTrack(type)) {
         if (!readDiscInfo(device)) return 0;
         if (!mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) return 0;
-        std::uint32_t size = trackField(device, mmc::TrackSize);
+        std::uint32_t size = mmc::trackField(device, mmc::TrackSize);
         if (size == NoTrackSize) return 0;
         if (device.trackInfo[mmc::TrackFlags] & 0x10) return static_cast<int>(size);
-        return static_cast<int>(trackField(device, mmc::TrackStartAddress) + size);
+        return static_cast<int>(mmc::trackField(device, mmc::TrackStartAddress) + size);
     }
     return 0;
 }
@@ -391,7 +354,7 @@ namespace {
 // is preferred over the primary one. 0 when there is neither: a blank disc
 // refuses the reads, and that is no failure.
 std::uint32_t findVolumeSize(RecorderDevice& device, std::array<std::uint8_t, 2048>& block) {
-    ProbeErrorCodeKept kept(device);
+    LastErrorCodeKept kept(device);
     for (std::uint8_t descriptorType : {std::uint8_t{2}, std::uint8_t{1}}) {
         for (std::uint32_t address = 16; address < 32; ++address) {
             if (!mmc::Read10(device, address, 1, block.data())) continue;

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "engine/device/BigEndian.h"
 #include "engine/device/RecorderDevice.h"
 #include "engine/device/ScsiRequestBlock.h"
 
@@ -33,10 +34,19 @@ inline constexpr std::size_t TrackSize = 24;
 inline constexpr std::size_t TrackLastRecorded = 28;
 inline constexpr std::uint8_t InvisibleTrack = 0xFF;
 
+// A 32-bit field of trackInfo (TrackStartAddress, TrackNextWritable,
+// TrackFreeBlocks, TrackSize, ...), already in host order.
+inline std::uint32_t trackField(const RecorderDevice& device, std::size_t offset) {
+    return device::getHost32(device.trackInfo + offset);
+}
+
 [[nodiscard]] int TestUnitReady(RecorderDevice& device);
 [[nodiscard]] int CheckUnit(RecorderDevice& device);  // TEST UNIT READY, always 1
 [[nodiscard]] int RezeroUnit(RecorderDevice& device);
 [[nodiscard]] int RequestSense(RecorderDevice& device, std::uint8_t* buffer, std::uint8_t length);
+// FORMAT UNIT byte 1 for a parameter list of the jobs' kind: FmtData set,
+// format code 1 (a list header, then one format descriptor).
+inline constexpr std::uint8_t FormatWithDescriptor = 0x11;
 [[nodiscard]] int FormatUnit(RecorderDevice& device, std::uint8_t byte1, std::uint8_t* list, std::uint32_t length);
 [[nodiscard]] int Inquiry(RecorderDevice& device, std::uint8_t* buffer);  // 32 bytes
 // The INQUIRY record of `length` bytes as the discovery scans send it

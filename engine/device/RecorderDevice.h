@@ -112,6 +112,28 @@ struct RecorderDevice {
     std::atomic<std::int32_t> eraseStop{0};
 };
 
+// While alive, commands may fail without their sense becoming the device's
+// hardware error code: a probe whose refusal is an answer, a read whose
+// failure is no error of the caller's. The code is put back as it was when
+// the guard was set, unless letStand() said that what failed since is the
+// error to report after all.
+class LastErrorCodeKept {
+public:
+    explicit LastErrorCodeKept(RecorderDevice& device) : device_(device), kept_(device.lastErrorCode.load()) {}
+    ~LastErrorCodeKept() {
+        if (restore_) device_.lastErrorCode = kept_;
+    }
+    LastErrorCodeKept(const LastErrorCodeKept&) = delete;
+    LastErrorCodeKept& operator=(const LastErrorCodeKept&) = delete;
+
+    void letStand() { restore_ = false; }
+
+private:
+    RecorderDevice& device_;
+    std::uint16_t kept_;
+    bool restore_ = true;
+};
+
 // Creation: a zero-filled record with a closed handle and the opcode names.
 RecorderDevice* createDevice();
 // Destruction: closes the trace log and the open handle, frees the record.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/core/Media.h"
 #include "engine/device/BigEndian.h"
 #include "engine/device/MmcCommands.h"
 #include "platform/Time.h"
@@ -80,29 +81,24 @@ int SetWriteParameters(RecorderDevice& device, int testWrite, int underrunProtec
     page[8] = 0x00;   // session format: CD-DA / CD-ROM
     device::putBe16(page + 14, 150);  // audio pause length
 
-    switch (discType) {
-    case DiscDdcdR:
-    case DiscDdcdRw:
+    const Medium& medium = mediumOf(discType);
+    const WriteMode mode = medium.writeMode;
+    const bool writeOnce = medium.recording == Recording::WriteOnce;
+    if (mode == WriteMode::DdcdSessionAtOnce) {
         setWriteType(page, WriteTypeSessionAtOnce);
         page[3] = 0x05;
-        break;
-    case DiscDvdR:
-    case 7:
-    case DiscDvdRwRestricted:
-    case DiscDvdRwSequential:
+    } else if (mode == WriteMode::DvdMinusPacket) {
         setWriteType(page, WriteTypePacket);
         page[3] = 0x05;
-        break;
-    default: break;
     }
 
     if (testWrite != 1) setMultiSession(page, multisession == 1);
 
-    if (discType == DiscDvdR || discType == DiscDvdRwRestricted || discType == DiscDvdRwSequential) {
+    if (mode == WriteMode::DvdMinusPacket) {
         // A DVD-R(W) session is closed the way this field says, so a disc
         // the user asked to close must not be left open for another one.
         const std::uint8_t sessions = device.closeDisc ? 0 : MultiSessionOpen;
-        if (discType == DiscDvdR) {
+        if (writeOnce) {
             page[3] = static_cast<std::uint8_t>((page[3] & 0x3F) | sessions | FixedPacket);
         } else {
             page[3] = static_cast<std::uint8_t>((page[3] & 0x1F) | sessions);
@@ -114,22 +110,22 @@ int SetWriteParameters(RecorderDevice& device, int testWrite, int underrunProtec
 
     if (testWrite == 1) page[2] |= TestWriteBit;
 
-    if (discType == DiscDvdPlusRw || discType == DiscDvdPlusR) {
+    if (mode == WriteMode::DvdPlus) {
         page[3] = static_cast<std::uint8_t>((page[3] & 0xF4) | 4);
         page[2] = static_cast<std::uint8_t>((page[2] & 0xF2) | LinkSizeValid | WriteTypeSessionAtOnce);
         page[6] = 0;
         page[5] = 16;
-        if (discType == DiscDvdPlusR && multisession == 1) {
+        if (writeOnce && multisession == 1) {
             page[3] |= FixedPacket;
             setPacketSize(page, 16);
         } else {
             page[3] &= static_cast<std::uint8_t>(~FixedPacket);
             setPacketSize(page, 0);
-            if (discType == DiscDvdPlusR) page[5] = 0;
+            if (writeOnce) page[5] = 0;
         }
     }
 
-    if (discType == DiscDvdPlusRDualLayer) {
+    if (mode == WriteMode::DvdPlusRDualLayer) {
         page[2] = static_cast<std::uint8_t>((page[2] & 0xF2) | LinkSizeValid | WriteTypeSessionAtOnce);
         page[3] = static_cast<std::uint8_t>((page[3] & 0xD4) | 4);
         page[6] = 0;

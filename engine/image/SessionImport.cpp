@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "engine/core/Media.h"
 #include "engine/core/TraceLog.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
@@ -388,16 +389,6 @@ private:
     bool wasOpen_;
 };
 
-std::uint32_t trackField(const RecorderDevice& device, std::size_t offset) {
-    std::uint32_t value;
-    std::memcpy(&value, device.trackInfo + offset, sizeof value);
-    return value;
-}
-
-bool isOverwritable(DiscType type) {
-    return type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdPlusRw;
-}
-
 BlockReader deviceReader(RecorderDevice& device) {
     return [&device](std::uint32_t lba, std::uint8_t* block) { return mmc::Read10(device, lba, 1, block) != 0; };
 }
@@ -460,16 +451,16 @@ std::optional<std::uint32_t> sessionStartAddress(RecorderDevice& device, int ses
     const auto number = static_cast<std::uint8_t>(session);
     // One track per session is the common case: track N opens session N.
     if (mmc::ReadTrackInformation(device, number) && device.trackInfo[mmc::TrackSessionNumber] == number) {
-        return trackField(device, mmc::TrackStartAddress);
+        return mmc::trackField(device, mmc::TrackStartAddress);
     }
     // Otherwise the first track whose session is the one asked for.
     const std::uint8_t lastTrack = device::GetLastTrackNumber(device);
     for (unsigned track = 1; track <= lastTrack; ++track) {
         if (!mmc::ReadTrackInformation(device, static_cast<std::uint8_t>(track))) continue;
-        if (device.trackInfo[mmc::TrackSessionNumber] == number) return trackField(device, mmc::TrackStartAddress);
+        if (device.trackInfo[mmc::TrackSessionNumber] == number) return mmc::trackField(device, mmc::TrackStartAddress);
     }
     // A medium that grows one volume has that volume at its start.
-    if (session == 1 && isOverwritable(device::GetDiscType(device))) return 0u;
+    if (session == 1 && mediumOf(device::GetDiscType(device)).overwritable()) return 0u;
     return std::nullopt;
 }
 

@@ -1,8 +1,8 @@
 #include "engine/jobs/BurnSetUp.h"
 
 #include <cstdio>
-#include <cstring>
 
+#include "engine/core/Media.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderClaim.h"
@@ -19,26 +19,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint8_t FormatUnitByte1 = 0x11;  // FmtData, format code 1
 // Invalid field in parameter list: the test write bit of the write
 // parameters, as a drive answers it on media that cannot simulate.
 constexpr std::uint16_t TestWriteRefused = 0x2600;
 
-// Media on which a test write records nothing.
-bool canSimulate(std::uint8_t type) {
-    return type == DiscCdR || type == DiscCdRw || type == DiscDvdR || type == DiscDvdRwSequential ||
-           type == DiscDdcdR || type == DiscDdcdRw;
-}
-
 bool formatUnit(RecorderDevice& device, const FormatList& list) {
     FormatList copy = list;
-    return mmc::FormatUnit(device, FormatUnitByte1, copy.data(), static_cast<std::uint32_t>(copy.size())) != 0;
-}
-
-std::uint32_t trackField(const RecorderDevice& device, std::size_t offset) {
-    std::uint32_t value;
-    std::memcpy(&value, device.trackInfo + offset, sizeof value);
-    return value;
+    return mmc::FormatUnit(device, mmc::FormatWithDescriptor, copy.data(),
+                           static_cast<std::uint32_t>(copy.size())) != 0;
 }
 
 // Formats what the medium needs before it takes data. False when the
@@ -48,14 +36,15 @@ bool prepareMedium(RecorderDevice& device, std::uint8_t type) {
     (void)mmc::SetWriteParameters(device, device.testWrite, device.underrunProtection, 0, type);
     (void)mmc::ReadDiscInformation(device, device.discInfo, DiscInfoBytes);
     if (device.testWrite) return true;  // a test write changes nothing on the disc
-    switch (type) {
-    case DiscDvdRwSequential:
+    switch (mediumOf(type).format) {
+    case FormatMethod::Quick:
         if (!formatUnit(device, DvdRwQuickFormat)) (void)formatUnit(device, DvdRwQuickFormatFallback);
         return waitWhileNotReady(device, FormatWaitLimit);
-    case DiscDvdRwRestricted:
+    case FormatMethod::Grow:
         (void)formatUnit(device, DvdRwGrowFormat);
         return waitWhileNotReady(device, FormatWaitLimit);
-    case DiscDvdPlusRw:
+    case FormatMethod::Background:
+        // Only a blank disc needs the format started.
         if (mmc::ReadDiscInformation(device, device.discInfo, DiscInfoBytes) && (device.discInfo[2] & 0x03) == 0) {
             if (!formatUnit(device, DvdPlusRwFullFormat)) {
                 reportLastSense(device);
@@ -64,16 +53,15 @@ bool prepareMedium(RecorderDevice& device, std::uint8_t type) {
             return waitWhileNotReady(device, FormatWaitLimit);
         }
         return true;
-    default:
-        return true;
+    case FormatMethod::Full:  // comes formatted
+    case FormatMethod::None: return true;
     }
+    return true;
 }
 
 // Media overwritten in place: the new image grows the volume already there
 // (its descriptors at the disc's start are written again).
-bool growsVolume(std::uint8_t type) {
-    return type == DiscDvdRam || type == DiscDvdPlusRw || type == DiscDvdRwRestricted;
-}
+bool growsVolume(std::uint8_t type) { return mediumOf(type).overwritable(); }
 
 // The block address where the new image starts.
 void findStartAddress(ImageProject& project, RecorderDevice& device, std::uint8_t type) {
@@ -83,18 +71,17 @@ void findStartAddress(ImageProject& project, RecorderDevice& device, std::uint8_
     }
     std::uint8_t lastTrack = device::GetLastTrackNumber(device);
     if (mmc::ReadTrackInformation(device, lastTrack)) {
-        project.plan.startLba = trackField(device, mmc::TrackNextWritable);
+        project.plan.startLba = mmc::trackField(device, mmc::TrackNextWritable);
     } else if (mmc::ReadTrackInformation(device, 1)) {
-        project.plan.startLba = trackField(device, mmc::TrackStartAddress);
+        project.plan.startLba = mmc::trackField(device, mmc::TrackStartAddress);
     }
 }
 
 // The descriptor tag identifier of a block (ECMA-167 3/7.2.1), after a read
 // whose failure is no error of the burn's; 0 when the block cannot be read.
 std::uint16_t tagOfBlock(RecorderDevice& device, std::uint32_t lba, std::uint8_t* block) {
-    const std::uint16_t errorCode = device.lastErrorCode.load();
+    LastErrorCodeKept kept(device);
     const bool read = mmc::Read10(device, lba, 1, block) != 0;
-    device.lastErrorCode = errorCode;
     return read ? static_cast<std::uint16_t>(block[0] | (block[1] << 8)) : 0;
 }
 
@@ -158,7 +145,7 @@ int SetUpBurnJob(ImageProject& project, RecorderDevice& device, CompletionCallba
     const std::uint8_t type = device.cachedDiscType;
     if (toRecorder) {
         if (!device::recorderSelected(device) || type == DiscNone) return giveUp();
-        if (device.testWrite && !canSimulate(type)) {
+        if (device.testWrite && !mediumOf(type).testWrite) {
             // The medium has no test write: the drive would really write.
             device.lastErrorCode = TestWriteRefused;
             return giveUp();
@@ -173,7 +160,7 @@ int SetUpBurnJob(ImageProject& project, RecorderDevice& device, CompletionCallba
         // A grown volume's UDF structures lie in the new image like the
         // rest of it, so they start where it starts.
         bool readTrack = toRecorder && !jobs.fromFile && !growsVolume(type);
-        project.udf.sessionStart = readTrack ? trackField(device, mmc::TrackStartAddress) : project.plan.startLba;
+        project.udf.sessionStart = readTrack ? mmc::trackField(device, mmc::TrackStartAddress) : project.plan.startLba;
     }
     if (!jobs.fromFile && !image::GenerateHeader(project, project.plan.startLba, project.udf.sessionStart)) {
         return giveUp();

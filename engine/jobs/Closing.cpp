@@ -1,6 +1,7 @@
 #include "engine/jobs/Closing.h"
 
 #include "engine/core/EngineTypes.h"
+#include "engine/core/Media.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/jobs/RecorderWaits.h"
 
@@ -50,51 +51,52 @@ bool lastCommand(RecorderDevice& device, bool succeeded) {
 
 bool closeMedium(RecorderDevice& device, std::uint8_t discType, std::uint32_t sessionsBefore) {
     const std::uint32_t n = sessionsBefore;
-    switch (discType) {
-    case DiscDvdR:
+    const Medium& medium = mediumOf(discType);
+    switch (medium.close) {
+    case CloseFunctions::DvdMinusR:
         (void)mmc::SynchronizeCache(device, 0);
         (void)closeTrack(device, n + 1, 0);
         (void)closeTrack(device, n + 2, 0);
         return lastCommand(device, closeSession(device, n + 3, 0));
-    case DiscDvdPlusR:
+    case CloseFunctions::DvdPlusR:
         (void)mmc::SynchronizeCache(device, 0);
         (void)closeTrack(device, n + 1, 0);
         return lastCommand(device, device.closeDisc ? finaliseDisc(device) : closeSession(device, IncompleteTrack, 0));
-    case DiscDvdPlusRDualLayer:
+    case CloseFunctions::DvdPlusRDualLayer:
         (void)mmc::SynchronizeCache(device, 0);
         (void)closeTrack(device, n + 1, 0);
         return lastCommand(device, device.closeDisc ? finaliseDisc(device) : closeSession(device, 0, 0));
-    case DiscDvdPlusRw:
+    case CloseFunctions::DvdPlusRw:
         (void)mmc::SynchronizeCache(device, 0);
         return lastCommand(device, mmc::CloseTrackSession(device, 0, EndBackgroundFormatFunction, 0, 0x00,
                                                           static_cast<std::uint8_t>(IncompleteTrack)) != 0);
-    case DiscDvdRwRestricted:
-    case DiscDvdRwSequential: {
+    case CloseFunctions::DvdMinusRw: {
         (void)mmc::SynchronizeCache(device, 0);
         (void)closeTrack(device, 1, 0);
         if (!lastCommand(device, closeSession(device, 0, 1))) return false;
         return waitWhileNotReady(device, CloseWaitLimit);
     }
-    case DiscCdR:
-    case DiscCdRw: {
+    case CloseFunctions::Cd: {
         (void)mmc::SynchronizeCache(device, 1);
         if (!twoReadyWaits(device)) return false;
         setSessionParameters(device, discType);
         bool closed = closeSession(device, 0, 1) || closeTrack(device, IncompleteTrack, 1);
         return lastCommand(device, closed);
     }
-    default: {
+    case CloseFunctions::Generic: {
+        const bool hasSessions = medium.order != WriteOrder::Random;
         (void)mmc::SynchronizeCache(device, 1);
-        if (discType != DiscDvdRam && !twoReadyWaits(device)) return false;
+        if (hasSessions && !twoReadyWaits(device)) return false;
         if (!closeTrack(device, IncompleteTrack, 0)) (void)closeTrack(device, IncompleteTrack, 1);
         setSessionParameters(device, discType);
         bool closed = closeSession(device, 0, 1) || closeSession(device, 0, 0);
-        // A DVD-RAM has no tracks or sessions: drives refuse to close them,
-        // and nothing is left open.
-        if (discType == DiscDvdRam) return true;
+        // A disc without tracks or sessions (DVD-RAM): drives refuse to
+        // close them, and nothing is left open.
+        if (!hasSessions) return true;
         return lastCommand(device, closed);
     }
     }
+    return false;
 }
 
 }  // namespace velk::jobs

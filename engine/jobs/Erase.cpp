@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "engine/core/Media.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderClaim.h"
@@ -17,7 +18,6 @@ constexpr std::uint32_t BlocksPerWrite = 32;
 constexpr std::uint32_t DvdRamQuickBlocks = 4096;
 constexpr std::uint32_t DvdPlusRwQuickBlocks = 512;
 constexpr std::uint32_t DvdPlusRwFullBlocks = 2272000;
-constexpr std::uint8_t FormatUnitByte1 = 0x11;
 constexpr int QuickErase = 1;
 constexpr int FullErase = 0;
 
@@ -31,7 +31,8 @@ public:
 private:
     bool format(const FormatList& list) {
         FormatList copy = list;
-        return mmc::FormatUnit(device_, FormatUnitByte1, copy.data(), static_cast<std::uint32_t>(copy.size())) != 0;
+        return mmc::FormatUnit(device_, mmc::FormatWithDescriptor, copy.data(),
+                               static_cast<std::uint32_t>(copy.size())) != 0;
     }
     // Zeros over blocks [0, end); false at the first WRITE that fails.
     bool writeZeros(std::uint32_t end);
@@ -102,12 +103,18 @@ bool EraseJob::run() {
     std::uint8_t type = static_cast<std::uint8_t>(device::GetDiscType(device_));
     (void)mmc::SetCdSpeed(device_, device_.readSpeed, device_.writeSpeed);
     (void)mmc::SetWriteParameters(device_, 0, 0, 0, type);
-    switch (type) {
-    case DiscNone: reportLastSense(device_); return false;
-    case DiscDvdRam: return eraseDvdRam();
-    case DiscDvdPlusRw: return eraseDvdPlusRw();
-    default: return blankDisc();
+    if (type == DiscNone) {
+        reportLastSense(device_);
+        return false;
     }
+    const Medium& medium = mediumOf(type);
+    if (medium.erase == EraseMethod::Format) {
+        if (medium.format == FormatMethod::Full) return eraseDvdRam();
+        if (medium.format == FormatMethod::Background) return eraseDvdPlusRw();
+    }
+    // BLANK, also where the medium cannot be erased: the drive's refusal
+    // says why.
+    return blankDisc();
 }
 
 void callBack(RecorderDevice& device, CompletionCallback callback, int failed, void* context) {
