@@ -17,6 +17,7 @@
 #include "cli/CliCommon.h"
 #include "cli/SessionCommands.h"
 #include "engine/api/ErrorTexts.h"
+#include "engine/core/Media.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderDevice.h"
 #include "platform/Terminal.h"
@@ -81,11 +82,9 @@ std::string failureText(BurnEngine& engine, const char* fallback) {
     return text;
 }
 
-bool isOverwritable(int type) {
-    return type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdPlusRw;
-}
+bool isOverwritable(int type) { return mediumOf(type).overwritable(); }
 
-bool isReadOnly(int type) { return type == DiscCdRom || type == DiscDvdRom || type == DiscDdcdRom; }
+bool isReadOnly(int type) { return mediumOf(type).readOnly(); }
 
 // Disc status of READ DISC INFORMATION: 0 blank, 1 appendable, 2 complete;
 // nullopt when the recorder does not say.
@@ -119,8 +118,7 @@ std::optional<int> writableDisc(BurnEngine& engine, const char* what) {
 // A test write on a medium without one would be a real write: DVD+R has no
 // simulation mode, and overwritable media ignore the test-write bit.
 bool testWritePossible(BurnEngine& engine, int type, const char* what) {
-    bool mediumHasIt = !isOverwritable(type) && type != DiscDvdPlusR && type != DiscDvdPlusRDualLayer;
-    if (!mediumHasIt) {
+    if (!mediumOf(type).testWrite) {
         refuse(what, "a %s cannot be test-written (the recorder would write it for real)", discTypeName(type));
         return false;
     }

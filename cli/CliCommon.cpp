@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "cli/SourceNotices.h"
+#include "engine/core/Media.h"
 #include "engine/device/RecorderDevice.h"
 #include "engine/image/ImageProject.h"
 #include "platform/FindData.h"
@@ -324,37 +325,8 @@ bool openRecorder(BurnEngine& engine, const RecorderOptions& options, const char
     return true;
 }
 
-const char* discTypeName(int type) {
-    switch (type) {
-    case DiscNone: return "none";
-    case DiscCdRom: return "CD-ROM";
-    case DiscCdR: return "CD-R";
-    case DiscCdRw: return "CD-RW";
-    case DiscDvdRom: return "DVD-ROM";
-    case DiscDvdR: return "DVD-R";
-    case DiscDvdRam: return "DVD-RAM";
-    case DiscDvdRwRestricted: return "DVD-RW restricted overwrite";
-    case DiscDvdRwSequential: return "DVD-RW sequential";
-    case DiscDvdPlusRw: return "DVD+RW";
-    case DiscDvdPlusR: return "DVD+R";
-    case DiscDvdPlusRDualLayer: return "DVD+R DL";
-    case DiscDdcdRom: return "DDCD-ROM";
-    case DiscDdcdR: return "DDCD-R";
-    case DiscDdcdRw: return "DDCD-RW";
-    default: return "unknown";
-    }
-}
+const char* discTypeName(int type) { return mediumOf(type).name; }
 
-bool isCdMedium(int type) {
-    switch (type) {
-    case DiscCdRom:
-    case DiscCdR:
-    case DiscCdRw:
-    case DiscDdcdRom:
-    case DiscDdcdR:
-    case DiscDdcdRw: return true;
-    default: return false;
-    }
-}
+bool isCdMedium(int type) { return mediumOf(type).cdLike(); }
 
 }  // namespace velk::cli
