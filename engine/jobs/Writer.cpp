@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/core/Media.h"
 #include "engine/device/DeviceOperations.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderClaim.h"
@@ -42,15 +43,9 @@ constexpr std::uint8_t AscIncompatibleFormat = 0x30;
 constexpr std::uint8_t AscqUnformatted = 0x05;
 constexpr std::uint8_t AscResetOccurred = 0x29;
 
-bool isCdType(std::uint8_t type) {
-    return type == DiscCdR || type == DiscCdRw || type == DiscDdcdR || type == DiscDdcdRw;
-}
-bool isWritableDvd(std::uint8_t type) {
-    return type == DiscDvdR || type == DiscDvdRwRestricted || type == DiscDvdRwSequential || type == DiscDvdPlusRw ||
-           type == DiscDvdPlusR || type == DiscDvdPlusRDualLayer;
-}
-bool isOverwritable(std::uint8_t type) {
-    return type == DiscDvdRam || type == DiscDvdRwRestricted || type == DiscDvdRwSequential || type == DiscDvdPlusRw;
+// DVD media written in tracks take a streaming descriptor for the speeds.
+bool takesStreamingDescriptor(const Medium& medium) {
+    return medium.family == MediumFamily::Dvd && !medium.readOnly() && medium.order != WriteOrder::Random;
 }
 
 std::uint32_t streamingSize(std::uint16_t kbps) {
@@ -102,6 +97,7 @@ private:
     std::unique_ptr<std::uint8_t[]> zeros_{new std::uint8_t[ChunkBytes]()};
     std::uint64_t bytesToFile_ = 0;
     std::uint8_t type_ = 0;
+    const Medium* medium_ = &mediumOf(DiscNone);
     std::uint32_t lba_ = 0;
     std::uint32_t sessionsBefore_ = 0;
     ChunkDigests written_;  // of every chunk sent, while verifying
@@ -179,10 +175,11 @@ void Writer::prepareRecorder() {
     lba_ = jobs_.fromFile ? 0 : project_.plan.startLba;
     // DVD+R takes the multi-session field at the start; the others get it
     // when their session is closed.
-    int multisession = type_ == DiscDvdPlusR && device_.closeDisc == 0 ? 1 : 0;
+    const bool plusWriteOnce = medium_->writeMode == WriteMode::DvdPlus && medium_->recording == Recording::WriteOnce;
+    int multisession = plusWriteOnce && device_.closeDisc == 0 ? 1 : 0;
     (void)mmc::SetWriteParameters(device_, device_.testWrite, device_.underrunProtection, multisession, type_);
     (void)mmc::SetCdSpeed(device_, device_.readSpeed, device_.writeSpeed);
-    if (isWritableDvd(type_)) {
+    if (takesStreamingDescriptor(*medium_)) {
         std::uint16_t writeSpeed = device::GetWriteSpeed(device_);
         std::uint16_t readSpeed = device::GetReadSpeed(device_);
         (void)mmc::SetStreamingPerformance(device_, lba_, lba_ + project_.plan.imageBlocks, streamingSize(readSpeed),
@@ -191,7 +188,8 @@ void Writer::prepareRecorder() {
     (void)device::GetWriteSpeed(device_);
     sessionsBefore_ = device::GetSessionCount(device_);
     (void)device::GetWriteSpeed(device_);
-    if (type_ == DiscDvdR) {
+    if (medium_->close == CloseFunctions::DvdMinusR) {
+        // The track is reserved, and closed with the one after it.
         (void)mmc::SendDvdTimestamp(device_);
         (void)mmc::ReserveTrack(device_, project_.plan.imageBlocks);
     }
@@ -210,10 +208,11 @@ bool Writer::writeFirstChunkAtZero(std::uint32_t blocks) {
         if (mmc::Write10(device_, 0, static_cast<std::uint16_t>(blocks), data, blocks * BlockBytes)) return true;
         std::uint8_t asc = lastAsc(device_);
         bool busy = device_.busy != 0;
-        if (asc == AscIncompatibleFormat && lastAscq(device_) == AscqUnformatted && type_ == DiscDvdPlusRw) {
+        if (asc == AscIncompatibleFormat && lastAscq(device_) == AscqUnformatted &&
+            medium_->format == FormatMethod::Background) {
             // An unformatted DVD+RW: format it and try once more.
             FormatList list = DvdPlusRwFullFormat;
-            if (mmc::FormatUnit(device_, 0x11, list.data(), list.size()) &&
+            if (mmc::FormatUnit(device_, mmc::FormatWithDescriptor, list.data(), list.size()) &&
                 !waitWhileNotReady(device_, FormatWaitLimit)) {
                 return false;
             }
@@ -279,7 +278,8 @@ void Writer::finishOnRecorder() {
     device_.bufferLength = 0;
     device_.bufferBlank = 0;
     if (!closeMedium(device_, type_, sessionsBefore_)) failed_ = true;
-    if (type_ != DiscDvdRam && !pollUntilReady(device_, CloseWaitLimit)) failed_ = true;
+    // A disc without sessions has nothing to finish closing.
+    if (medium_->order != WriteOrder::Random && !pollUntilReady(device_, CloseWaitLimit)) failed_ = true;
     (void)mmc::LoadMedium(device_, 0);
     (void)mmc::RezeroUnit(device_);
     (void)mmc::TestUnitReady(device_);
@@ -317,6 +317,7 @@ void Writer::run() {
     const bool toFile = jobs_.toFile != 0;
     const bool closeOnly = jobs_.closeOnly != 0 && !toFile;
     type_ = device_.cachedDiscType;
+    medium_ = &mediumOf(type_);
     // A test write records nothing that could be read back.
     verifying_ = jobs_.verifyOn != 0 && !toFile && !closeOnly && device_.testWrite == 0;
     jobs_.blocksVerified = 0;
@@ -325,7 +326,7 @@ void Writer::run() {
         if (!toFile) prepareRecorder();
         jobs_.blocksWritten = 0;
         std::int32_t length = nextChunk();
-        if (!toFile && !jobs_.fromFile && isOverwritable(type_) && length > 0) {
+        if (!toFile && !jobs_.fromFile && medium_->overwritable() && length > 0) {
             // The volume descriptors at the start of the disc must describe
             // the grown volume, so the first chunk also goes to address 0.
             // Where the image grows a volume, only the blocks the set-up
@@ -350,7 +351,7 @@ void Writer::run() {
             } else {
                 // CD tracks end with the last short chunk; DVD writes whole
                 // chunks (the tail of a short one is zero).
-                std::uint32_t blocks = isCdType(type_) ? (bytes + BlockBytes - 1) / BlockBytes : ChunkBlocks;
+                std::uint32_t blocks = medium_->cdLike() ? (bytes + BlockBytes - 1) / BlockBytes : ChunkBlocks;
                 if (!writeChunkToRecorder(lba_, blocks)) {
                     writeFailedForGood();
                     break;

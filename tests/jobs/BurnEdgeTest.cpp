@@ -285,6 +285,28 @@ TEST(BurnOptionsTest, TestWriteLeavesTheDiscAsItWas) {
     }
 }
 
+// The writer once counted a sequential DVD-RW as overwritable: it sent the
+// first chunk to address 0 and then again as the track's first write, and
+// the recorder refused the second with Hardware Error 8450 (invalid address
+// for write).
+TEST(BurnOptionsTest, TestWriteOnBlankSequentialDvdRwWritesAddressZeroOnce) {
+    VirtualBurn burn;
+    burn.makeDisc(MediumKind::DvdRwSequential);
+    std::string before = vrec::DiscStore::layoutText(burn.openDisc()->layout());
+    ASSERT_NO_FATAL_FAILURE(burn.attach());
+    ASSERT_EQ(burn.engine.GetDiscType(), DiscDvdRwSequential);
+    ASSERT_NO_FATAL_FAILURE(planStreamOf(burn.engine, 8 * ChunkBlocks));
+    burn.engine.SetTestWrite(1);
+    Completion completion;
+    ASSERT_EQ(startAndWait(burn.engine, completion), 0) << burn.journalText();
+    EXPECT_EQ(burn.engine.GetLastErrorCode(), 0);
+    std::vector<Write> writes = writesOf(burn.journalLines(), false);
+    ASSERT_EQ(writes.size(), 8u) << burn.journalText();
+    for (std::uint32_t i = 0; i < writes.size(); ++i) EXPECT_EQ(writes[i], (Write{i * ChunkBlocks, ChunkBlocks}));
+    burn.detach();
+    EXPECT_EQ(vrec::DiscStore::layoutText(burn.openDisc()->layout()), before);
+}
+
 TEST(BurnOptionsTest, TestWriteIsRefusedWhereTheMediumWouldRecordForReal) {
     VirtualBurn burn;
     burn.makeDisc(MediumKind::DvdPlusRw);
