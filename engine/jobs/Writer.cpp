@@ -1,8 +1,5 @@
 #include "engine/jobs/Writer.h"
 
-#include <array>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -12,11 +9,10 @@
 #include "engine/device/RecorderClaim.h"
 #include "engine/jobs/Closing.h"
 #include "engine/jobs/FormatLists.h"
-#include "engine/jobs/ImageFiles.h"
+#include "engine/jobs/ImageFileOutput.h"
 #include "engine/jobs/Producer.h"
 #include "engine/jobs/RecorderWaits.h"
 #include "engine/jobs/Verification.h"
-#include "platform/Text.h"
 #include "platform/Thread.h"
 
 namespace velk::jobs {
@@ -84,18 +80,13 @@ private:
     void finishOnRecorder();
     void complete();
 
-    bool writeToFile(const std::uint8_t* data, std::uint32_t length);
-    bool padImageFile();
-    void finishImageFile();
-    void failImageFile();
     std::int32_t nextChunk();
 
     ImageProject& project_;
     JobFields& jobs_;
     RecorderDevice& device_;
     Chunk chunk_;  // the chunk being written
-    std::unique_ptr<std::uint8_t[]> zeros_{new std::uint8_t[ChunkBytes]()};
-    std::uint64_t bytesToFile_ = 0;
+    ImageFileOutput file_{project_};  // the destination of a job to an image file
     std::uint8_t type_ = 0;
     const Medium* medium_ = &mediumOf(DiscNone);
     std::uint32_t lba_ = 0;
@@ -106,48 +97,6 @@ private:
     bool pollingOff_ = false;
     bool failed_ = false;
 };
-
-void Writer::failImageFile() {
-    if (failed_) return;
-    {
-        std::lock_guard<std::mutex> lock(project_.lock);
-        project_.errorFileName = platform::toUtf16(jobs_.imagePath);
-        project_.pendingError = ErrCreateFile;
-    }
-    jobs_.stopRequested = 1;
-    jobs_.notify();
-    failed_ = true;
-}
-
-bool Writer::writeToFile(const std::uint8_t* data, std::uint32_t length) {
-    if (std::fwrite(data, 1, length, jobs_.imageFile) != length) {
-        recordSystemError(jobs_);
-        failImageFile();
-        return false;
-    }
-    bytesToFile_ += length;
-    return true;
-}
-
-// An image file holds exactly the planned blocks: the stream can end before
-// the image's rounded end (no closing anchor fills it), so zeros follow.
-bool Writer::padImageFile() {
-    std::uint64_t wanted = static_cast<std::uint64_t>(project_.plan.imageBlocks) * BlockBytes;
-    while (bytesToFile_ < wanted) {
-        std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(ChunkBytes, wanted - bytesToFile_));
-        if (!writeToFile(zeros_.get(), n)) return false;
-    }
-    return true;
-}
-
-// A complete image takes its target's place; anything else leaves no trace.
-void Writer::finishImageFile() {
-    if (!failed_ && project_.pendingError.load() == 0) {
-        if (!commitImageOutput(jobs_)) failImageFile();
-        return;
-    }
-    discardImageFile(jobs_);
-}
 
 // Gives the written chunk back and takes the next one, waiting while none is
 // ready.
@@ -347,7 +296,10 @@ void Writer::run() {
         while (length > 0) {
             std::uint32_t bytes = static_cast<std::uint32_t>(length);
             if (toFile) {
-                if (!writeToFile(chunk_.data.get(), bytes)) break;
+                if (!file_.write(chunk_.data.get(), bytes)) {
+                    failed_ = true;
+                    break;
+                }
             } else {
                 // CD tracks end with the last short chunk; DVD writes whole
                 // chunks (the tail of a short one is zero).
@@ -366,7 +318,7 @@ void Writer::run() {
             jobs_.notify();
             length = nextChunk();
         }
-        if (toFile && !failed_ && project_.pendingError.load() == 0) (void)padImageFile();
+        if (toFile && !failed_ && project_.pendingError.load() == 0 && !file_.pad()) failed_ = true;
         if (toFile && failed_) {
             jobs_.jobState = JobWriteFailed;
         } else if (jobs_.jobState.load() != JobAborted && jobs_.jobState.load() != JobWriteFailed) {
@@ -381,7 +333,7 @@ void Writer::run() {
     jobs_.closeOnly = 0;
     device_.closeAfterCommand = 1;
     if (toFile) {
-        finishImageFile();
+        if (!file_.finish()) failed_ = true;
     } else {
         // Nothing takes the chunks of a close-only job, so its producer is
         // told to stop instead of waiting for ever.

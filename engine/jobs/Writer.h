@@ -4,8 +4,7 @@
 // retrying while the recorder is busy, closes the track and session in the
 // way the medium requires (Closing.h), reloads the tray and reports the end
 // through the completion callback. For an image file the destination is the
-// file, which ends exactly imageBlocks * 2048 bytes long; a failed write to
-// it fails the job with ErrCreateFile naming the file.
+// file (ImageFileOutput.h).
 //
 // The job fails (callback `failed` 1) when a WRITE fails for good, when the
 // closing fails, when the producer stopped on an error or when it was
