@@ -69,7 +69,7 @@ enum class FormatMethod : std::uint8_t {
     None,
     Full,        // DVD-RAM: comes formatted; a full erase formats it again
     Background,  // DVD+RW: full format, finished in the background; a blank disc before a burn
-    Quick,       // DVD-RW sequential: a quick format before a burn
+    Quick,       // DVD-RW sequential: a quick format before a burn, which leaves it overwritable
     Grow,        // DVD-RW restricted overwrite: a quick grow before a burn
 };
 
@@ -90,6 +90,12 @@ struct Medium {
     // Written in place rather than appended: the image's volume descriptors
     // at the disc's start are written again and the volume grows.
     bool overwritable() const { return order == WriteOrder::Overwrite || order == WriteOrder::Random; }
+    // Written in place by a burn: overwritable media, and a sequential
+    // DVD-RW once the burn's quick format has made it restricted overwrite.
+    // A test write formats nothing, so such a disc stays sequential.
+    bool writtenInPlace(bool testWrite) const {
+        return overwritable() || (format == FormatMethod::Quick && !testWrite);
+    }
     // CD and DDCD: a track may end with a short write.
     bool cdLike() const { return family == MediumFamily::Cd || family == MediumFamily::Ddcd; }
 };

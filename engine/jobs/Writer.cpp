@@ -275,7 +275,7 @@ void Writer::run() {
         if (!toFile) prepareRecorder();
         jobs_.blocksWritten = 0;
         std::int32_t length = nextChunk();
-        if (!toFile && !jobs_.fromFile && medium_->overwritable() && length > 0) {
+        if (!toFile && !jobs_.fromFile && medium_->writtenInPlace(device_.testWrite != 0) && length > 0) {
             // The volume descriptors at the start of the disc must describe
             // the grown volume, so the first chunk also goes to address 0.
             // Where the image grows a volume, only the blocks the set-up

@@ -285,7 +285,8 @@ TEST(BurnOptionsTest, TestWriteLeavesTheDiscAsItWas) {
     }
 }
 
-// The writer once counted a sequential DVD-RW as overwritable: it sent the
+// A test write formats nothing, so a sequential DVD-RW stays sequential.
+// The writer once counted it as overwritable all the same: it sent the
 // first chunk to address 0 and then again as the track's first write, and
 // the recorder refused the second with Hardware Error 8450 (invalid address
 // for write).
