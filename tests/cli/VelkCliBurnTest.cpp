@@ -242,6 +242,18 @@ TEST_F(VelkCliBurnTest, TestWriteAtFourTimesLeavesTheDiscAsItWas) {
     }
 }
 
+// A test write to a blank sequential DVD-RW failed with Hardware Error 8450:
+// the writer took the disc for overwritable and wrote address 0 twice.
+TEST_F(VelkCliBurnTest, TestWriteToABlankSequentialDvdRwNoLongerFailsWithHardwareError8450) {
+    std::string source = sourceTree();
+    std::string disc = newDisc("dvd-rw", "dvd-rw.vdisc");
+    std::string before = show(disc);
+    CliRun tested = run("burn --test --virtual " + shellQuoted(disc) + " " + shellQuoted(source));
+    EXPECT_EQ(tested.status, 0) << tested.output;
+    EXPECT_TRUE(says(tested, "test-wrote")) << tested.output;
+    EXPECT_EQ(show(disc), before);
+}
+
 TEST_F(VelkCliBurnTest, BurnImageWritesTheImageFromBlockZero) {
     std::string source = sourceTree();
     std::string image = path("made.iso");
