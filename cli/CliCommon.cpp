@@ -14,6 +14,7 @@
 #include "cli/SourceNotices.h"
 #include "engine/device/RecorderDevice.h"
 #include "engine/image/ImageProject.h"
+#include "engine/jobs/RecorderWaits.h"
 #include "platform/FindData.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -300,6 +301,9 @@ bool openRecorder(BurnEngine& engine, const RecorderOptions& options, const char
                      engine.GetLastErrorText());
         return false;
     }
+    // A disc loaded a moment ago is not yet "no disc": the drive is given
+    // the time it says it needs.
+    (void)jobs::waitWhileBecomingReady(device);
     return true;
 }
 

@@ -280,6 +280,9 @@ void Writer::finishOnRecorder() {
     device_.bufferBlank = 0;
     if (!closeMedium(device_, type_, sessionsBefore_)) failed_ = true;
     if (type_ != DiscDvdRam && !pollUntilReady(device_, CloseWaitLimit)) failed_ = true;
+    // Data the drive's cache held and could not record: whichever command
+    // the drive told it to, the burn failed.
+    if (reportDeferredError(device_)) failed_ = true;
     (void)mmc::LoadMedium(device_, 0);
     (void)mmc::RezeroUnit(device_);
     (void)mmc::TestUnitReady(device_);
