@@ -15,6 +15,7 @@
 #include "engine/core/Media.h"
 #include "engine/device/RecorderDevice.h"
 #include "engine/image/ImageProject.h"
+#include "engine/jobs/RecorderWaits.h"
 #include "platform/FindData.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -322,6 +323,9 @@ bool openRecorder(BurnEngine& engine, const RecorderOptions& options, const char
                      engine.GetLastErrorText());
         return false;
     }
+    // A disc loaded a moment ago is not yet "no disc": the drive is given
+    // the time it says it needs.
+    (void)jobs::waitWhileBecomingReady(device);
     return true;
 }
 

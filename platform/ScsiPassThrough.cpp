@@ -66,6 +66,7 @@ PassThroughResult sendPassThrough(int handle, const PassThroughCommand& command)
     bool driverOk = (header.driver_status & ~0x08u) == 0;  // 0x08: DRIVER_SENSE
     if (!hostOk || !driverOk) {
         result.osError = EIO;
+        result.hostStatus = static_cast<std::uint8_t>(header.host_status);
         return result;
     }
     result.delivered = true;

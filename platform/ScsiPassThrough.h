@@ -43,6 +43,7 @@ struct PassThroughResult {
     std::uint8_t senseBytes = 0;       // sense bytes the driver wrote
     std::uint32_t transferred = 0;     // data bytes moved (length minus residue)
     int osError = 0;                   // 0 when delivered
+    std::uint8_t hostStatus = 0;       // the host adapter's status when it failed the command
 };
 
 PassThroughResult sendPassThrough(int handle, const PassThroughCommand& command);

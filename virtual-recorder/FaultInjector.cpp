@@ -110,12 +110,48 @@ void FaultInjector::unitAttentionAfterNextLoad() {
     uaOnLoad_ = true;
 }
 
+void FaultInjector::recoverNth(std::uint8_t opcode, std::uint64_t n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule{Rule::Kind::Recovered};
+    rule.opcode = opcode;
+    rule.value = n;
+    rules_.push_back(rule);
+}
+
+void FaultInjector::deferAfter(std::uint8_t opcode, const Sense& s) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule{Rule::Kind::Deferred};
+    rule.opcode = opcode;
+    rule.sense = s;
+    rules_.push_back(rule);
+}
+
+void FaultInjector::answerDescriptorSense(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    descriptor_ = on;
+}
+
+void FaultInjector::becomingReadyFor(double seconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    becomingReady_ = seconds;
+}
+
+void FaultInjector::loseNth(std::uint8_t opcode, std::uint64_t n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule{Rule::Kind::Lost};
+    rule.opcode = opcode;
+    rule.value = n;
+    rules_.push_back(rule);
+}
+
 void FaultInjector::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     rules_.clear();
     busy_ = 0;
     refuseConfig_ = false;
     uaOnLoad_ = false;
+    descriptor_ = false;
+    becomingReady_ = 0.0;
     longWriteWhenFull_ = false;
     ignoreUnderruns_ = false;
     fromWorker_ = false;
@@ -226,6 +262,26 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
             } else if (parts.size() == 1 && kind == "ua-on-load") {
                 parsed.unitAttentionAfterNextLoad();
                 ok = true;
+            } else if (parts.size() == 3 && kind == "recovered") {
+                const std::uint32_t n = parseCount(parts[2]);
+                ok = n >= 1;
+                if (ok) parsed.recoverNth(parseOpcode(parts[1]), n);
+            } else if (parts.size() == 3 && kind == "deferred") {
+                const auto s = parseSense(parts[2]);
+                ok = s.has_value();
+                if (ok) parsed.deferAfter(parseOpcode(parts[1]), *s);
+            } else if (parts.size() == 1 && kind == "sense-descriptor") {
+                parsed.answerDescriptorSense(true);
+                ok = true;
+            } else if (parts.size() == 2 && kind == "becoming-ready") {
+                std::size_t used = 0;
+                const double seconds = std::stod(parts[1], &used);
+                ok = used == parts[1].size() && seconds >= 0;
+                if (ok) parsed.becomingReadyFor(seconds);
+            } else if (parts.size() == 3 && kind == "transport") {
+                const std::uint32_t n = parseCount(parts[2]);
+                ok = n >= 1;
+                if (ok) parsed.loseNth(parseOpcode(parts[1]), n);
             }
         } catch (const std::exception&) {
             ok = false;
@@ -243,6 +299,8 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
     busy_ += parsed.busy_;
     refuseConfig_ = refuseConfig_ || parsed.refuseConfig_;
     uaOnLoad_ = uaOnLoad_ || parsed.uaOnLoad_;
+    descriptor_ = descriptor_ || parsed.descriptor_;
+    becomingReady_ = std::max(becomingReady_, parsed.becomingReady_);
     longWriteWhenFull_ = longWriteWhenFull_ || parsed.longWriteWhenFull_;
     ignoreUnderruns_ = ignoreUnderruns_ || parsed.ignoreUnderruns_;
     fromWorker_ = fromWorker_ || parsed.fromWorker_;
@@ -261,12 +319,14 @@ FaultDecision FaultInjector::decide(const std::uint8_t* cdb, double now) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++commands_;
     FaultDecision d;
+    const std::uint8_t opcode = cdb[0];
+    const int previous = previousOpcode_;
+    previousOpcode_ = opcode;
     if (busy_ > 0) {
         --busy_;
         d.busy = true;
         return d;
     }
-    const std::uint8_t opcode = cdb[0];
     const bool transfer = opcode == 0x2A || opcode == 0x28;
     const std::uint64_t lba = transfer ? getBe32(cdb + 2) : 0;
     const std::uint64_t end = transfer ? lba + getBe16(cdb + 7) : 0;
@@ -301,9 +361,23 @@ FaultDecision FaultInjector::decide(const std::uint8_t* cdb, double now) {
             }
             if (r.started && now < r.since + r.seconds) d.sense = r.sense;
             break;
+        case Rule::Kind::Recovered:
+            if (opcode == r.opcode && ++r.count == r.value) d.recovered = true;
+            break;
+        case Rule::Kind::Deferred:
+            if (!r.started && previous == r.opcode && opcode != r.opcode) {
+                r.started = true;
+                d.sense = r.sense;
+                d.deferred = true;
+            }
+            break;
+        case Rule::Kind::Lost:
+            if (opcode == r.opcode && ++r.count == r.value) d.hostStatus = HostStatusSelectionTimeout;
+            break;
         }
-        if (d.busy) {
+        if (d.busy || d.hostStatus != 0) {
             d.sense.reset();
+            d.deferred = false;
             break;
         }
         if (d.sense) break;
@@ -339,6 +413,21 @@ bool FaultInjector::corrupts(std::uint32_t lba) {
 bool FaultInjector::corruptsWrite(std::uint32_t lba) {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::find(corruptedWrites_.begin(), corruptedWrites_.end(), lba) != corruptedWrites_.end();
+}
+
+bool FaultInjector::descriptorSense() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return descriptor_;
+}
+
+void FaultInjector::noteLoad(double now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    loadedAt_ = now;
+}
+
+bool FaultInjector::becomingReady(double now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return loadedAt_ >= 0 && now < loadedAt_ + becomingReady_;
 }
 
 bool FaultInjector::takeUnitAttentionOnLoad() {

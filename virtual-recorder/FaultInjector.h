@@ -8,8 +8,10 @@
 // with an opcode; answer "long write in progress" to WRITEs for a span of
 // simulated time, or whenever the drive buffer is full; refuse GET
 // CONFIGURATION as an unknown command; report a unit attention after the
-// next load; stop counting buffer underruns. A failed or busy command is not
-// carried out.
+// next load; stop counting buffer underruns; answer a command with a
+// recovered error, report a deferred one, answer in descriptor-format sense,
+// be becoming ready for a while after a load, lose a command in the
+// transport. A failed, busy or lost command is not carried out.
 //
 // A plan can also be written as text (the plugin reads it from
 // VELK_VIRTUAL_FAULTS and VELK_VIRTUAL_FAULTS_<target>, see AspiPlugin.h),
@@ -35,6 +37,17 @@
 //   no-underruns        the buffer running empty is not an underrun
 //   no-config           GET CONFIGURATION is refused
 //   ua-on-load          unit attention 06/28/00 after the next load
+//   recovered:HH:N      the Nth command with opcode HH is carried out and
+//                       answers 01/17/01 (recovered error)
+//   deferred:HH:KK/AA/QQ  the first command after one with opcode HH that
+//                       is not itself HH is turned away with this sense as a
+//                       deferred error (71h, 73h), once
+//   sense-descriptor    all sense in descriptor format (72h, 73h)
+//   becoming-ready:S    commands that need the disc answer 02/04/01 for S
+//                       simulated seconds after each load (decimals allowed)
+//   transport:HH:N      the Nth command with opcode HH is lost between host
+//                       and drive: host status 11h (selection time-out), no
+//                       sense, not run
 //   async               requests with a completion event are answered from
 //                       the drive's worker thread (the plugin; see AspiPlugin.h)
 #pragma once
@@ -53,7 +66,13 @@ namespace velk::vrec {
 struct FaultDecision {
     bool busy = false;
     std::optional<Sense> sense;
+    bool deferred = false;        // `sense` is a deferred error
+    bool recovered = false;       // carried out, answered with a recovered error
+    std::uint8_t hostStatus = 0;  // not 0: lost in the transport
 };
+
+// The host status of a command lost in the transport: selection time-out.
+inline constexpr std::uint8_t HostStatusSelectionTimeout = 0x11;
 
 class FaultInjector {
 public:
@@ -71,6 +90,11 @@ public:
     void ignoreUnderruns(bool ignore);
     void refuseGetConfiguration(bool refuse);
     void unitAttentionAfterNextLoad();
+    void recoverNth(std::uint8_t opcode, std::uint64_t n);
+    void deferAfter(std::uint8_t opcode, const Sense& s);
+    void answerDescriptorSense(bool on);
+    void becomingReadyFor(double seconds);
+    void loseNth(std::uint8_t opcode, std::uint64_t n);
     void answerFromWorker(bool on);
     void clear();
     // Adds the rules of a text plan; false (and nothing added) when a rule is
@@ -93,17 +117,21 @@ public:
     bool corruptsWrite(std::uint32_t lba);
     // True once after a load when a unit attention was asked for.
     bool takeUnitAttentionOnLoad();
+    bool descriptorSense();
+    // A disc was loaded at `now`; whether the drive is still becoming ready.
+    void noteLoad(double now);
+    bool becomingReady(double now);
 
 private:
     struct Rule {
-        enum class Kind { Nth, Opcode, WriteFrom, ReadOf, BusyOpcode, BusyEvery, LongWrite } kind;
+        enum class Kind { Nth, Opcode, WriteFrom, ReadOf, BusyOpcode, BusyEvery, LongWrite, Recovered, Deferred, Lost } kind;
         std::uint64_t value = 0;       // N, opcode or address
         Sense sense{};
         std::uint64_t armedAt = 0;
-        std::uint8_t opcode = 0;       // busy rules
-        std::uint64_t count = 0;       // busy rules: commands left, or seen
+        std::uint8_t opcode = 0;       // busy, recovered, deferred and lost rules
+        std::uint64_t count = 0;       // busy, recovered, lost rules: commands left, or seen
         double seconds = 0.0;          // long write: length of the span
-        bool started = false;          // long write: span begun at `since`
+        bool started = false;          // long write: span begun at `since`; deferred: reported
         double since = 0.0;
     };
     std::mutex mutex_;
@@ -112,6 +140,10 @@ private:
     std::uint32_t busy_ = 0;
     bool refuseConfig_ = false;
     bool uaOnLoad_ = false;
+    bool descriptor_ = false;
+    double becomingReady_ = 0.0;     // seconds after a load
+    double loadedAt_ = -1.0;         // last load, -1 before any
+    int previousOpcode_ = -1;
     bool longWriteWhenFull_ = false;
     bool ignoreUnderruns_ = false;
     bool fromWorker_ = false;

@@ -12,7 +12,15 @@ std::string formatJournalEntry(const JournalEntry& e) {
         line += hex;
     }
     const char* dir = (e.flags & 0x08) ? "in" : (e.flags & 0x10) ? "out" : "none";
-    line += " | " + std::string(dir) + " " + std::to_string(e.dataLength) + " | ";
+    line += " | " + std::string(dir) + " " + std::to_string(e.dataLength);
+    if (e.opcode() == 0x55 && !e.parameters.empty()) {
+        line += " :";
+        for (std::uint8_t byte : e.parameters) {
+            std::snprintf(hex, sizeof hex, " %02X", byte);
+            line += hex;
+        }
+    }
+    line += " | ";
     char status[8];
     std::snprintf(status, sizeof status, "%02X", e.status);
     line += status;

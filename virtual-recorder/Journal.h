@@ -25,7 +25,9 @@ struct JournalEntry {
     bool good() const { return status == 0; }
 };
 
-// One line: "2A 00 00 00 00 10 00 00 20 00 | out 65536 | 02 05/21/02".
+// One line: "2A 00 00 00 00 10 00 00 20 00 | out 65536 | 02 05/21/02". A
+// MODE SELECT also shows its parameter list, so that the page a job set can
+// be read in a journal file: "55 10 ... | out 60 : 00 3A ... | 00".
 std::string formatJournalEntry(const JournalEntry& e);
 
 class Journal {

@@ -50,6 +50,18 @@ std::optional<Sense> checkRequestShape(const CommandSpec& spec, const ScsiReques
     return std::nullopt;
 }
 
+// REQUEST SENSE answers in fixed format; with descriptor-format sense the
+// same sense goes back as a descriptor-format answer.
+void reformatRequestedSense(ScsiRequestBlock& request) {
+    const std::uint32_t returned = std::min<std::uint32_t>(request.dataLength, request.cdb[4]);
+    if (request.dataBuffer == nullptr || returned < FixedSenseBytes) return;
+    const std::uint8_t* fixed = request.dataBuffer;
+    Sense s{static_cast<std::uint8_t>(fixed[2] & 0x0F), fixed[12], fixed[13], {}};
+    if (fixed[15] & 0x80) s.progress = static_cast<std::uint16_t>(getBe16(fixed + 16));
+    std::memset(request.dataBuffer, 0, returned);
+    writeDescriptorSense(s, request.dataBuffer, returned);
+}
+
 }  // namespace
 
 VirtualRecorder::State::State(RecorderOptions opts)
@@ -151,6 +163,15 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
     std::optional<Sense> failure;
     bool busy = false;
     const FaultDecision fault = st.faults.decide(request.cdb, st.clock.now());
+    const bool descriptor = st.faults.descriptorSense();
+    if (fault.hostStatus != 0) {
+        // Lost between host and drive: the drive never sees it.
+        request.adapterStatus = fault.hostStatus;
+        request.targetStatus = ScsiStatusGood;
+        request.status = SrbError;
+        return request.status;
+    }
+    const bool loading = request.cdb[0] == 0x1B && (request.cdb[4] & 0x03) == 0x03 && st.trayOpen;
     // A WRITE the drive turns away itself leaves the track paused: the
     // buffer that drains meanwhile is no host's fault.
     if ((fault.busy || fault.sense) && request.cdb[0] == 0x2A) {
@@ -170,6 +191,8 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
         } else if (st.unitAttention && !spec->skipsUnitAttention) {
             failure = st.unitAttention;
             st.unitAttention.reset();
+        } else if (spec->needsMedium && st.mediumPresent() && st.faults.becomingReady(st.clock.now())) {
+            failure = sense::BecomingReady;
         } else {
             if (!spec->runsWhileBusy) failure = st.pending.check(st.clock);
             if (!failure && spec->needsMedium) {
@@ -183,8 +206,13 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
                 CommandContext ctx{st, request.cdb, request.dataBuffer, request.dataLength, request.flags};
                 failure = spec->handler(ctx);
             }
+            if (!failure && loading && !st.trayOpen) st.faults.noteLoad(st.clock.now());
+            if (!failure && descriptor && spec->opcode == 0x03) reformatRequestedSense(request);
         }
     }
+    // Carried out, and answered with the error the drive recovered from.
+    const bool recovered = !busy && !failure && fault.recovered;
+    if (recovered) failure = sense::RecoveredWithRetries;
 
     if (busy) {
         request.targetStatus = ScsiStatusBusy;
@@ -192,13 +220,13 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
     } else if (failure) {
         request.targetStatus = ScsiStatusCheckCondition;
         request.status = SrbError;
-        writeFixedSense(*failure, request.sense, sizeof request.sense);
+        writeSense(*failure, descriptor, request.sense, sizeof request.sense, fault.deferred && !recovered);
         entry.sense = *failure;
     } else {
         request.targetStatus = ScsiStatusGood;
         request.status = SrbComplete;
     }
-    if (request.cdb[0] != 0x03) st.lastSense = failure;
+    if (request.cdb[0] != 0x03) st.lastSense = recovered ? std::nullopt : failure;
     entry.status = request.targetStatus;
     st.journal.add(std::move(entry));
     return request.status;
@@ -220,9 +248,15 @@ CommandResult VirtualRecorder::run(std::span<const std::uint8_t> cdb, std::span<
     CommandResult result;
     result.srbStatus = execute(request);
     result.scsiStatus = request.targetStatus;
-    result.sense.key = request.sense[2] & 0x0F;
-    result.sense.asc = request.sense[12];
-    result.sense.ascq = request.sense[13];
+    if ((request.sense[0] & 0x7E) == 0x72) {
+        result.sense.key = request.sense[1] & 0x0F;
+        result.sense.asc = request.sense[2];
+        result.sense.ascq = request.sense[3];
+    } else {
+        result.sense.key = request.sense[2] & 0x0F;
+        result.sense.asc = request.sense[12];
+        result.sense.ascq = request.sense[13];
+    }
     return result;
 }
 
@@ -243,6 +277,7 @@ void VirtualRecorder::insertDisc(std::unique_ptr<DiscStore> disc) {
     st.cueSheetSent = false;
     st.endRecording();
     st.updateDrainRate();
+    if (st.disc) st.faults.noteLoad(st.clock.now());
     if (st.disc && st.faults.takeUnitAttentionOnLoad()) st.unitAttention = sense::MediumChanged;
 }
 
@@ -287,6 +322,7 @@ void VirtualRecorder::closeTray() {
     State& st = *state_;
     if (!st.trayOpen) return;
     st.setTrayOpen(false);
+    if (st.disc) st.faults.noteLoad(st.clock.now());
     if (st.disc && st.faults.takeUnitAttentionOnLoad()) st.unitAttention = sense::MediumChanged;
 }
 

@@ -4,12 +4,26 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace velk {
 namespace {
 
 constexpr const char* ProjectFullText = "Project is full (at most 200000 items and 65000 folders)";
+
+// A command that never reached the drive, with what the host side said.
+std::string transportFailureText(const RecorderDevice& device) {
+    std::string text = "Transport failure: the command did not reach the recorder";
+    char detail[64];
+    if (device.transportHostStatus != 0) {
+        std::snprintf(detail, sizeof detail, " (host adapter status %02Xh)", device.transportHostStatus);
+        text += detail;
+    } else if (device.transportOsError != 0) {
+        text += " (" + platform::systemErrorText(static_cast<int>(device.transportOsError)) + ")";
+    }
+    return text;
+}
 
 template <typename Char, std::size_t N>
 const Char* store(Char (&buffer)[N], const std::basic_string<Char>& text) {
@@ -45,6 +59,7 @@ const char* formatErrorText(int code, const ImageProject& project, RecorderDevic
         std::snprintf(text, sizeof text, "Verification failed at block %d",
                       static_cast<int>(project.jobs.verifyFailedBlock));
         break;
+    case ErrTransportFailure: std::snprintf(text, sizeof text, "%s", transportFailureText(device).c_str()); break;
     default: std::snprintf(text, sizeof text, "Hardware Error %d", code); break;
     }
     // Cut at a character boundary so the buffer never ends in half a character.
@@ -69,6 +84,7 @@ const char16_t* formatErrorTextW(int code, const ImageProject& project, Recorder
         text = u"Verification failed at block " +
                platform::toUtf16(std::to_string(static_cast<int>(project.jobs.verifyFailedBlock)));
         break;
+    case ErrTransportFailure: text = platform::toUtf16(transportFailureText(device)); break;
     default: text = u"Hardware Error \"" + platform::toUtf16(std::to_string(code)) + u"\""; break;
     }
     std::u16string cut = platform::toUtf16(platform::toUtf8(text), std::size(device.errorTextW) - 1);

@@ -25,6 +25,9 @@ enum EngineError : std::int32_t {
     // A block read back after the burn differs from what was written, or
     // cannot be read (jobs.verifyFailedBlock names it).
     ErrVerifyFailed = 14,
+    // A command never reached the recorder: the host adapter or its driver
+    // failed it, and the drive gave no sense data.
+    ErrTransportFailure = 15,
 };
 
 inline constexpr int MaxItems = 200000;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "engine/device/Sense.h"
+
 namespace velk::trace {
 
 std::string formatCommandLine(const ScsiRequestBlock& request, const char* opcodeName,
@@ -31,7 +33,8 @@ std::string formatCommandLine(const ScsiRequestBlock& request, const char* opcod
             line += field;
         }
     }
-    std::snprintf(field, sizeof field, "%02x:%02x", request.sense[12], request.sense[13]);
+    const device::SenseData sense = device::parseSense(request.sense, sizeof request.sense);
+    std::snprintf(field, sizeof field, "%02x:%02x", sense.asc, sense.ascq);
     line += field;
     if (passThrough) {
         std::snprintf(field, sizeof field, ", %d", static_cast<int>(lastOsError));

@@ -42,6 +42,8 @@ bool recorderSelected(const RecorderDevice& device) {
 bool claimRecorder(RecorderDevice& device, bool usesRecorder) {
     std::int32_t expected = 0;
     if (!device.jobActive.compare_exchange_strong(expected, 1)) return false;
+    // A deferred error from before the job is not the job's.
+    device.deferredErrorCode = 0;
     if (!usesRecorder || !recorderSelected(device)) return true;  // no drive to share
     std::string key = recorderKey(device);
     std::lock_guard<std::mutex> lock(claimsLock);

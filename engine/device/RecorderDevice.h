@@ -95,6 +95,16 @@ struct RecorderDevice {
     // reports, or the data length when the transport cannot tell. Response
     // parsers never read past it.
     std::uint32_t lastTransferred = 0;
+    // The last command never reached the drive (a host adapter or driver
+    // failure, with no sense data). The last such failure's host adapter
+    // status and system error stay for its message (0 when none told).
+    std::int32_t lastTransportFailure = 0;
+    std::uint8_t transportHostStatus = 0;
+    std::uint32_t transportOsError = 0;
+    // The code (ASC * 256 + ASCQ) of the last deferred error a command was
+    // answered with since the recorder was claimed: data of an earlier
+    // command that the drive could not record. 0 when none.
+    std::uint16_t deferredErrorCode = 0;
     // Where discovery looks for optical drives; empty means /sys and /dev.
     char sysfsRoot[128] = {};
     char devRoot[128] = {};

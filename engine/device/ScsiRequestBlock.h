@@ -68,7 +68,7 @@ struct ScsiRequestBlock {
     platform::Event* completionEvent;  // 32
     std::uint8_t reserved3[24];     // 40
     std::uint8_t cdb[16];           // 64
-    std::uint8_t sense[ScsiSenseBytes];  // 80: byte 12 ASC, byte 13 ASCQ
+    std::uint8_t sense[ScsiSenseBytes];  // 80: fixed or descriptor format (device/Sense.h)
 };
 static_assert(sizeof(void*) == 8, "the request layout is laid out for 64-bit builds");
 static_assert(offsetof(ScsiRequestBlock, flags) == 3);

@@ -61,6 +61,7 @@ std::uint8_t SubmitPassThrough(RecorderDevice& device, ScsiRequestBlock& request
         request.status = SrbError;
         std::memcpy(request.sense, sense, sizeof request.sense);
         request.targetStatus = result.delivered ? result.scsiStatus : 0;
+        request.adapterStatus = result.delivered ? 0 : result.hostStatus;
     } else {
         request.status = SrbComplete;
     }

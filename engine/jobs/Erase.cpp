@@ -144,6 +144,7 @@ int StartErase(ImageProject& project, RecorderDevice& device, int mode, Completi
     device.eraseStop = 0;
     ++project.jobs.runningThreads;
     bool started = platform::startThread(EraseStackBytes, platform::ThreadPriority::Normal, [&project, &device] {
+        (void)waitWhileBecomingReady(device);
         bool erased = EraseJob(device).run();
         device.suppressErrorCode = 0;
         CompletionCallback done = device.eraseCallback;

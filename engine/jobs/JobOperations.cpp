@@ -6,6 +6,7 @@
 #include "engine/device/RecorderClaim.h"
 #include "engine/jobs/BurnSetUp.h"
 #include "engine/jobs/ImageFiles.h"
+#include "engine/jobs/RecorderWaits.h"
 
 namespace velk::jobs {
 namespace {
@@ -24,6 +25,7 @@ int StartBurn(ImageProject& project, RecorderDevice& device, CompletionCallback 
     project.jobs.toFile = 0;
     project.jobs.fromFile = 0;
     project.jobs.lastSystemError = 0;
+    (void)waitWhileBecomingReady(device);
     device.cachedDiscType = static_cast<std::uint8_t>(device::GetDiscType(device));
     return SetUpBurnJob(project, device, callback, context);
 }
@@ -38,6 +40,7 @@ int StartBurnFromImage(ImageProject& project, RecorderDevice& device, const char
         device::releaseRecorder(device);
         return 0;
     }
+    (void)waitWhileBecomingReady(device);
     device.cachedDiscType = static_cast<std::uint8_t>(device::GetDiscType(device));
     return SetUpBurnJob(project, device, callback, context);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/core/EngineTypes.h"
 #include "engine/device/MmcCommands.h"
 #include "platform/Thread.h"
 
@@ -27,7 +28,34 @@ void pauseFor(RecorderDevice& device, milliseconds period) {
 
 void reportLastSense(RecorderDevice& device) {
     std::uint8_t asc = lastAsc(device);
-    if (asc != 0) device.lastErrorCode = static_cast<std::uint16_t>(asc * 256 + lastAscq(device));
+    if (asc != 0) {
+        device.lastErrorCode = static_cast<std::uint16_t>(asc * 256 + lastAscq(device));
+    } else if (device.lastTransportFailure != 0) {
+        device.lastErrorCode = ErrTransportFailure;
+    }
+}
+
+bool reportDeferredError(RecorderDevice& device) {
+    if (device.deferredErrorCode == 0) return false;
+    device.lastErrorCode = device.deferredErrorCode;
+    device.deferredErrorCode = 0;
+    return true;
+}
+
+bool waitWhileBecomingReady(RecorderDevice& device) {
+    auto becomingReady = [&] {
+        device::SenseData sense = device::parseSense(device.lastSense, sizeof device.lastSense);
+        return sense.key == device::SenseKeyNotReady && sense.asc == AscNotReady && sense.ascq == AscqBecomingReady;
+    };
+    const std::uint16_t kept = device.lastErrorCode.load();
+    (void)mmc::TestUnitReady(device);
+    for (auto waited = milliseconds{0}; becomingReady() && waited < BecomingReadyLimit; waited += ReadyPollPeriod) {
+        pauseFor(device, ReadyPollPeriod);
+        (void)mmc::TestUnitReady(device);
+    }
+    if (becomingReady()) return false;
+    device.lastErrorCode = kept;
+    return true;
 }
 
 bool waitWhileNotReady(RecorderDevice& device, minutes limit, ReadyProbe probe) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "engine/device/RecorderDevice.h"
+#include "engine/device/Sense.h"
 
 namespace velk::jobs {
 
@@ -28,17 +29,37 @@ inline constexpr minutes ReadyWaitLimit{20};    // any other wait
 
 // Additional sense code and qualifier of the device's last command (0 after
 // good status).
-inline std::uint8_t lastAsc(const RecorderDevice& device) { return device.lastSense[12]; }
-inline std::uint8_t lastAscq(const RecorderDevice& device) { return device.lastSense[13]; }
+inline std::uint8_t lastAsc(const RecorderDevice& device) {
+    return device::parseSense(device.lastSense, sizeof device.lastSense).asc;
+}
+inline std::uint8_t lastAscq(const RecorderDevice& device) {
+    return device::parseSense(device.lastSense, sizeof device.lastSense).ascq;
+}
 inline constexpr std::uint8_t AscNotReady = 0x04;
+inline constexpr std::uint8_t AscqBecomingReady = 0x01;
 
 // Sleeps `period` of the recorder's time.
 void pauseFor(RecorderDevice& device, milliseconds period);
 
 // Makes the last command's sense the error the job reports, whether or not
-// the job suppressed the latching of hardware errors. Without sense data the
-// code stays as it is.
+// the job suppressed the latching of hardware errors. A command that never
+// reached the drive reports ErrTransportFailure; otherwise, without sense
+// data, the code stays as it is.
 void reportLastSense(RecorderDevice& device);
+
+// Makes a deferred error that a command of the job was answered with the
+// job's error (see ExecuteCdb.h) and forgets it; false when there was none.
+[[nodiscard]] bool reportDeferredError(RecorderDevice& device);
+
+// How long a drive may say "becoming ready" (02/04/01, as just after a load)
+// before the job or command goes on without it.
+inline constexpr milliseconds BecomingReadyLimit{30000};
+
+// TEST UNIT READY, and while it answers "becoming ready", a pause of the
+// ready waits and again, up to BecomingReadyLimit of the recorder's time.
+// The error code stays as it was unless the drive is still becoming ready at
+// the end (false then). One command when the drive is ready.
+[[nodiscard]] bool waitWhileBecomingReady(RecorderDevice& device);
 
 // The command a ready wait polls with.
 enum class ReadyProbe { DiscInformation, TestUnitReady };

@@ -229,6 +229,9 @@ void Writer::finishOnRecorder() {
     if (!closeMedium(device_, type_, sessionsBefore_)) failed_ = true;
     // A disc without sessions has nothing to finish closing.
     if (medium_->order != WriteOrder::Random && !pollUntilReady(device_, CloseWaitLimit)) failed_ = true;
+    // Data the drive's cache held and could not record: whichever command
+    // the drive told it to, the burn failed.
+    if (reportDeferredError(device_)) failed_ = true;
     (void)mmc::LoadMedium(device_, 0);
     (void)mmc::RezeroUnit(device_);
     (void)mmc::TestUnitReady(device_);

@@ -14,6 +14,10 @@ namespace {
 FakeDrive* current = nullptr;
 
 void writeSense(std::uint8_t* sense, std::size_t capacity, const Reply& reply) {
+    if (!reply.sense.empty()) {
+        std::memcpy(sense, reply.sense.data(), capacity < reply.sense.size() ? capacity : reply.sense.size());
+        return;
+    }
     if (reply.asc == 0 && reply.senseKey == 0 && reply.ascq == 0) return;
     std::uint8_t fixed[18] = {};
     fixed[0] = 0x70;
@@ -97,9 +101,10 @@ int fakeIoctl(int handle, unsigned long requestCode, void* argument) {
     header->host_status = current->hostError ? 0x03 : 0;
     header->driver_status = 0;
     header->sb_len_wr = 0;
-    if (reply.asc || reply.senseKey) {
+    if (reply.asc || reply.senseKey || !reply.sense.empty()) {
         writeSense(header->sbp, header->mx_sb_len, reply);
-        header->sb_len_wr = header->mx_sb_len < 18 ? header->mx_sb_len : 18;
+        std::size_t written = reply.sense.empty() ? 18 : reply.sense.size();
+        header->sb_len_wr = static_cast<unsigned char>(header->mx_sb_len < written ? header->mx_sb_len : written);
         header->driver_status = 0x08;
     }
     return 0;

@@ -31,6 +31,7 @@ struct Reply {
     std::uint8_t scsiStatus = ScsiStatusGood;  // 2 check condition, 8 busy
     std::vector<std::uint8_t> data;             // copied to the caller's buffer
     std::uint8_t senseKey = 0, asc = 0, ascq = 0;
+    std::vector<std::uint8_t> sense;            // raw sense, in place of the fixed 70h from key/asc/ascq
     bool pending = false;                       // ASPI: complete through the event
     std::optional<std::uint32_t> transferred;   // pass-through: bytes moved
     std::optional<std::uint32_t> aspiReturn;    // ASPI: immediate answer to return

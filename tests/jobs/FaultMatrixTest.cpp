@@ -1,11 +1,13 @@
 // Fault injection along whole jobs: for each medium, the Nth command of a
-// burn (and of a quick erase) fails with a write error, for every N. Whatever
+// burn (and of a quick erase) fails with a write error, for every N, with
+// the sense in fixed and in descriptor format. Whatever
 // fails, the job never hangs or crashes, calls back at most once (exactly
 // once, with failure, when a WRITE failed), leaves a disc file that opens and
 // a recorder that answers the next command.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <tuple>
 
 #include "engine/api/BurnEngine.h"
 #include "image/ImageTestSupport.h"
@@ -66,17 +68,27 @@ struct MatrixCase {
 
 void PrintTo(const MatrixCase& c, std::ostream* out) { *out << c.name; }
 
-class FaultMatrixTest : public ::testing::TestWithParam<MatrixCase> {};
+// How the drive writes its sense: the default fixed format, or descriptors.
+struct SenseFormat {
+    const char* suffix;  // of the test name
+    const char* plan;    // rule that goes with every run of the case
+};
+const SenseFormat FixedSense{"", ""};
+const SenseFormat DescriptorSense{"_DescriptorSense", "sense-descriptor,"};
+void PrintTo(const SenseFormat& f, std::ostream* out) { *out << (f.plan[0] ? f.plan : "fixed sense"); }
+
+class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<MatrixCase, SenseFormat>> {};
 
 TEST_P(FaultMatrixTest, EveryCommandOfTheJobFailsOnceInTurn) {
-    const MatrixCase& c = GetParam();
-    JobRun clean = runJob(c.kind, c.erase, "");
+    const MatrixCase& c = std::get<0>(GetParam());
+    const std::string format = std::get<1>(GetParam()).plan;
+    JobRun clean = runJob(c.kind, c.erase, format);
     ASSERT_EQ(clean.failed, 0) << "the job fails without a fault";
     const std::size_t total = clean.journal.size();
     ASSERT_GT(total, clean.before);
     for (std::size_t n = clean.before + 1; n <= total; ++n) {
         SCOPED_TRACE(::testing::Message() << "command " << n << " of " << total);
-        JobRun run = runJob(c.kind, c.erase, "cmd:" + std::to_string(n) + ":" + WriteError);
+        JobRun run = runJob(c.kind, c.erase, format + "cmd:" + std::to_string(n) + ":" + WriteError);
         if (::testing::Test::HasFatalFailure()) return;
         EXPECT_LE(run.calls, 1);
         if (run.started == 1) {
@@ -95,7 +107,7 @@ TEST_P(FaultMatrixTest, EveryCommandOfTheJobFailsOnceInTurn) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryMedium, FaultMatrixTest,
-    ::testing::Values(MatrixCase{"BurnCdR", MediumKind::CdR, false}, MatrixCase{"BurnCdRw", MediumKind::CdRw, false},
+    ::testing::Combine(::testing::Values(MatrixCase{"BurnCdR", MediumKind::CdR, false}, MatrixCase{"BurnCdRw", MediumKind::CdRw, false},
                       MatrixCase{"BurnDvdR", MediumKind::DvdR, false},
                       MatrixCase{"BurnDvdRwSequential", MediumKind::DvdRwSequential, false},
                       MatrixCase{"BurnDvdRwRestricted", MediumKind::DvdRwRestricted, false},
@@ -107,7 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
                       MatrixCase{"EraseDvdRw", MediumKind::DvdRwSequential, true},
                       MatrixCase{"EraseDvdPlusRw", MediumKind::DvdPlusRw, true},
                       MatrixCase{"EraseDvdRam", MediumKind::DvdRam, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+                       ::testing::Values(FixedSense, DescriptorSense)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).suffix;
+    });
 
 }  // namespace
 }  // namespace velk::testing

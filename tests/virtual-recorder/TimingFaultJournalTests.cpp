@@ -270,6 +270,14 @@ TEST(Faults, PlansAreParsedFromText) {
         {"long-write:3s", false},
         {"busy-op:2A", false},
         {"read:-5:03/11/00", false},
+        {"recovered:2A:3, deferred:35:03/0C/00; sense-descriptor, becoming-ready:2.5, transport:2A:1", true},
+        {"recovered:2A:0", false},
+        {"recovered:2A", false},
+        {"deferred:35:03/0C", false},
+        {"becoming-ready:-1", false},
+        {"becoming-ready", false},
+        {"sense-descriptor:1", false},
+        {"transport:2A", false},
     };
     for (const auto& c : cases) {
         FaultInjector f;
