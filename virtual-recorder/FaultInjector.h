@@ -34,6 +34,8 @@
 //                       answers 02/04/08 at once instead of waiting for room
 //   no-underruns        the buffer running empty is not an underrun
 //   no-config           GET CONFIGURATION is refused
+//   no-read-track-info  READ TRACK INFORMATION is refused as an unknown
+//                       command (05/20/00)
 //   ua-on-load          unit attention 06/28/00 after the next load
 //   async               requests with a completion event are answered from
 //                       the drive's worker thread (the plugin; see AspiPlugin.h)
