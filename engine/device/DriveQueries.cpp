@@ -151,6 +151,17 @@ std::uint32_t volumeSizeOf(const std::uint8_t* block) {
            (static_cast<std::uint32_t>(block[82]) << 16) | (static_cast<std::uint32_t>(block[83]) << 24);
 }
 
+// The lead-out's address in READ TOC format 0 (LBA), 0 when refused.
+std::uint32_t tocLeadOut(RecorderDevice& device) {
+    constexpr std::uint8_t LeadOutTrack = 0xAA;
+    std::array<std::uint8_t, 12> toc{};  // the header and one track descriptor
+    if (!mmc::ReadTocPmaAtip(device, 0, 0, LeadOutTrack, toc.data(), toc.size()) ||
+        mmc::responseBytes(device, toc.size()) < toc.size() || toc[6] != LeadOutTrack) {
+        return 0;
+    }
+    return getBe32(toc.data() + 8);
+}
+
 }  // namespace
 
 DiscType GetDiscType(RecorderDevice& device) {
@@ -278,6 +289,16 @@ std::uint8_t GetSessionCount(RecorderDevice& device) {
         if ((state == 0 || state == 1) && sessions > 0) sessions--;
         return sessions;
     }
+    // A drive without disc information may still have a table of contents:
+    // format 1 names the last complete session.
+    std::array<std::uint8_t, 12> toc{};
+    {
+        ProbeErrorCodeKept kept(device);
+        if (mmc::ReadTocPmaAtip(device, 1, 0, 0, toc.data(), toc.size()) &&
+            mmc::responseBytes(device, toc.size()) >= 4) {
+            return toc[3];
+        }
+    }
     return GetDiscType(device) == DiscDvdRam ? 1 : 0;
 }
 
@@ -376,7 +397,14 @@ int GetDiscCapacity(RecorderDevice& device) {
     }
     if (type < DiscDvdRom) {
         if (!readDiscInfo(device)) return 0;
-        if (!mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) return 0;
+        const std::uint16_t keptErrorCode = device.lastErrorCode.load();
+        if (!mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) {
+            // A pressed disc in a drive without track information ends where
+            // its table of contents puts the lead-out.
+            std::uint32_t leadOut = type == DiscCdRom ? tocLeadOut(device) : 0;
+            if (leadOut != 0) device.lastErrorCode = keptErrorCode;
+            return static_cast<int>(leadOut);
+        }
         std::uint32_t size = trackField(device, mmc::TrackSize);
         if (size == NoTrackSize) return 0;
         if (device.trackInfo[mmc::TrackFlags] & 0x10) return static_cast<int>(size);
