@@ -116,7 +116,7 @@ mkdir -p "$w/root/data" && cp "$w/check.sh" "$w/root/" && cp -a "$src" "$w/root/
 
 objcopy --strip-debug "$cli" "$w/velk-cli"   # the guest holds it in memory
 guest_initramfs "$cache" "$w/initrd" "$w/velk-cli" -- "$w/root:/" || { fail setup "could not make the initramfs"; finish; }
-if ! guest_boot "$cache" "$w/initrd" 400 "${drives[@]}" > "$w/console"; then
+if ! guest_boot "$cache" "$w/initrd" 240 "${drives[@]}" > "$w/console"; then
     cat "$w/console"; fail guest "no answer"; finish
 fi
 tgt_stop
