@@ -2,9 +2,11 @@
 # Installs what the build and the tests need, then builds and runs the whole
 # suite twice: a normal build and one under AddressSanitizer +
 # UndefinedBehaviorSanitizer. The threaded job tests also run under
-# ThreadSanitizer. The desktop application and its window tests are built in
-# the normal stage only (offscreen), and its installed layout is started once
-# under a real X server (xvfb-run).
+# ThreadSanitizer. After the normal build, the kernel stage runs its velk-cli
+# in a QEMU guest against drives this project did not write. The desktop
+# application and its window tests are built in the normal stage only
+# (offscreen), and its installed layout is started once under a real X server
+# (xvfb-run).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -17,6 +19,8 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins xvfb xauth python3-xlib
   # the Debian package
   dpkg-dev file
+  # the kernel stage: a QEMU guest, tgt's recorder over iSCSI, the initramfs
+  qemu-system-x86 qemu-block-extra tgt cpio kmod busybox-static xz-utils
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -43,6 +47,11 @@ export QT_QPA_PLATFORM=offscreen
 
 echo "== normal build"
 run_suite build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# velk-cli against drives it did not write (QEMU's CD/DVD-ROM, tgt's DVD+R),
+# through a guest kernel's sr/sg drivers; the kernel is cached in build/.
+echo "== kernel stage"
+VELK_KERNEL_CACHE=build/kernel-guest tests/kernel/run.sh build/normal/cli/velk-cli
 
 echo "== the installed application under a real X server"
 rm -rf build/normal/stage

@@ -256,6 +256,10 @@ bool FaultInjector::addPlan(const std::string& plan, std::string* error) {
             } else if (parts.size() == 1 && kind == "no-config") {
                 parsed.refuseGetConfiguration(true);
                 ok = true;
+            } else if (parts.size() == 1 && kind == "no-read-track-info") {
+                // Read-only drives often lack the command (QEMU's answers so).
+                parsed.failOpcode(0x52, sense::InvalidOpcode);
+                ok = true;
             } else if (parts.size() == 1 && kind == "async") {
                 parsed.answerFromWorker(true);
                 ok = true;

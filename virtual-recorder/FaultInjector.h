@@ -36,6 +36,8 @@
 //                       answers 02/04/08 at once instead of waiting for room
 //   no-underruns        the buffer running empty is not an underrun
 //   no-config           GET CONFIGURATION is refused
+//   no-read-track-info  READ TRACK INFORMATION is refused as an unknown
+//                       command (05/20/00)
 //   ua-on-load          unit attention 06/28/00 after the next load
 //   recovered:HH:N      the Nth command with opcode HH is carried out and
 //                       answers 01/17/01 (recovered error)

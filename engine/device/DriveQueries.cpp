@@ -118,6 +118,17 @@ std::uint32_t volumeSizeOf(const std::uint8_t* block) {
            (static_cast<std::uint32_t>(block[82]) << 16) | (static_cast<std::uint32_t>(block[83]) << 24);
 }
 
+// The lead-out's address in READ TOC format 0 (LBA), 0 when refused.
+std::uint32_t tocLeadOut(RecorderDevice& device) {
+    constexpr std::uint8_t LeadOutTrack = 0xAA;
+    std::array<std::uint8_t, 12> toc{};  // the header and one track descriptor
+    if (!mmc::ReadTocPmaAtip(device, 0, 0, LeadOutTrack, toc.data(), toc.size()) ||
+        mmc::responseBytes(device, toc.size()) < toc.size() || toc[6] != LeadOutTrack) {
+        return 0;
+    }
+    return getBe32(toc.data() + 8);
+}
+
 }  // namespace
 
 DiscType GetDiscType(RecorderDevice& device) {
@@ -245,6 +256,16 @@ std::uint8_t GetSessionCount(RecorderDevice& device) {
         if ((state == 0 || state == 1) && sessions > 0) sessions--;
         return sessions;
     }
+    // A drive without disc information may still have a table of contents:
+    // format 1 names the last complete session.
+    std::array<std::uint8_t, 12> toc{};
+    {
+        LastErrorCodeKept kept(device);
+        if (mmc::ReadTocPmaAtip(device, 1, 0, 0, toc.data(), toc.size()) &&
+            mmc::responseBytes(device, toc.size()) >= 4) {
+            return toc[3];
+        }
+    }
     // A disc without sessions is one.
     return mediumOf(GetDiscType(device)).order == WriteOrder::Random ? 1 : 0;
 }
@@ -339,7 +360,15 @@ int GetDiscCapacity(RecorderDevice& device) {
     }
     if (answersFromLastTrack(type)) {
         if (!readDiscInfo(device)) return 0;
-        if (!mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) return 0;
+        LastErrorCodeKept kept(device);
+        if (!mmc::ReadTrackInformation(device, lastTrackInLastSession(device))) {
+            // A pressed disc in a drive without track information ends where
+            // its table of contents puts the lead-out.
+            std::uint32_t leadOut = type == DiscCdRom ? tocLeadOut(device) : 0;
+            if (leadOut == 0) kept.letStand();
+            return static_cast<int>(leadOut);
+        }
+        kept.letStand();
         std::uint32_t size = mmc::trackField(device, mmc::TrackSize);
         if (size == NoTrackSize) return 0;
         if (device.trackInfo[mmc::TrackFlags] & 0x10) return static_cast<int>(size);

@@ -389,6 +389,26 @@ private:
     bool wasOpen_;
 };
 
+// Where session `session` begins by the table of contents, for a drive that
+// refuses READ TRACK INFORMATION (many read-only ones do): format 1 names
+// the first track of the last complete session, format 0 the start of track
+// 1, which opens session 1. LBA addresses.
+std::optional<std::uint32_t> tocSessionStart(RecorderDevice& device, std::uint8_t session) {
+    constexpr std::uint32_t TocBytes = 12;  // the header and one track descriptor
+    constexpr std::size_t LastSession = 3, DescriptorTrack = 6, DescriptorAddress = 8;
+    std::array<std::uint8_t, TocBytes> toc{};
+    if (mmc::ReadTocPmaAtip(device, 1, 0, 0, toc.data(), TocBytes) &&
+        mmc::responseBytes(device, TocBytes) >= TocBytes && toc[LastSession] == session) {
+        return getBe32(toc.data() + DescriptorAddress);
+    }
+    toc.fill(0);
+    if (session == 1 && mmc::ReadTocPmaAtip(device, 0, 0, 1, toc.data(), TocBytes) &&
+        mmc::responseBytes(device, TocBytes) >= TocBytes && toc[DescriptorTrack] == 1) {
+        return getBe32(toc.data() + DescriptorAddress);
+    }
+    return std::nullopt;
+}
+
 BlockReader deviceReader(RecorderDevice& device) {
     return [&device](std::uint32_t lba, std::uint8_t* block) { return mmc::Read10(device, lba, 1, block) != 0; };
 }
@@ -459,6 +479,7 @@ std::optional<std::uint32_t> sessionStartAddress(RecorderDevice& device, int ses
         if (!mmc::ReadTrackInformation(device, static_cast<std::uint8_t>(track))) continue;
         if (device.trackInfo[mmc::TrackSessionNumber] == number) return mmc::trackField(device, mmc::TrackStartAddress);
     }
+    if (std::optional<std::uint32_t> start = tocSessionStart(device, number)) return start;
     // A medium that grows one volume has that volume at its start.
     if (session == 1 && mediumOf(device::GetDiscType(device)).overwritable()) return 0u;
     return std::nullopt;

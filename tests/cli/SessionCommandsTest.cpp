@@ -146,5 +146,39 @@ TEST(SessionCommandsTest, AppendImportOnABlankDiscSaysNothing) {
     std::fclose(out);
 }
 
+// A drive that refuses READ TRACK INFORMATION (QEMU's CD/DVD-ROM does) still
+// has a table of contents: ls, info and compare find both sessions by it.
+TEST(SessionCommandsTest, SessionsAreFoundByTheTableOfContentsWhenTrackInformationIsRefused) {
+    VirtualBurn burn;
+    ASSERT_TRUE(burn.pluginLoaded());
+    ASSERT_NO_FATAL_FAILURE(makeTwoSessionDisc(burn));
+    const std::string disc = "--virtual " + shellQuoted(burn.disc);
+    const std::string refused = "VELK_VIRTUAL_FAULTS=no-read-track-info";
+
+    CliRun last = velkCli("ls " + disc, refused);
+    ASSERT_EQ(last.status, 0) << last.output;
+    EXPECT_EQ(withoutDates(last.output), "session 2\n/Docs/\t0\n/Docs/b.txt\t3000\n/a.txt\t5\n/c.txt\t10\n");
+    CliRun first = velkCli("ls --session 1 " + disc, refused);
+    ASSERT_EQ(first.status, 0) << first.output;
+    EXPECT_EQ(withoutDates(first.output), "session 1\n/Docs/\t0\n/Docs/b.txt\t3000\n/a.txt\t5\n");
+
+    // The sessions info lists are those the track information gives.
+    auto sessionLines = [](const std::string& info) {
+        std::string lines;
+        for (std::size_t at = info.find("\nsession "); at != std::string::npos; at = info.find("\nsession ", at + 1)) {
+            lines += info.substr(at + 1, info.find('\n', at + 1) - at);
+        }
+        return lines;
+    };
+    CliRun info = velkCli("info " + disc);
+    CliRun infoRefused = velkCli("info " + disc, refused);
+    ASSERT_EQ(infoRefused.status, 0) << infoRefused.output;
+    EXPECT_NE(sessionLines(info.output).find("session 2: start "), std::string::npos) << info.output;
+    EXPECT_EQ(sessionLines(infoRefused.output), sessionLines(info.output));
+
+    CliRun compare = velkCli("compare --session 1 " + disc + " " + shellQuoted(burn.dir.str() + "/s1"), refused);
+    EXPECT_EQ(compare.status, 0) << compare.output;
+}
+
 }  // namespace
 }  // namespace velk::testing

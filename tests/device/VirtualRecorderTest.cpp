@@ -236,6 +236,50 @@ TEST_F(VirtualRecorderTest, ReadOnlyDiscs) {
     }
 }
 
+// Many read-only drives refuse READ TRACK INFORMATION (QEMU's answers
+// 05/20/00), some READ DISC INFORMATION too: the session count and a CD's
+// size then come from the table of contents, as the drive would tell them.
+TEST_F(VirtualRecorderTest, PressedDiscsWithoutTrackInformationAreToldByTheTableOfContents) {
+    const std::pair<MediumKind, DiscType> pressed[] = {{MediumKind::CdRom, DiscCdRom}, {MediumKind::DvdRom, DiscDvdRom}};
+    for (const auto& [kind, type] : pressed) {
+        SCOPED_TRACE(vrec::mediumInfo(kind).name);
+        std::string image = dir.str() + "/image.iso";
+        std::vector<std::uint8_t> volume = isoVolume();
+        std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(volume.data()),
+                                                     static_cast<std::streamsize>(volume.size()));
+        std::string path = dir.str() + "/pressed.disc";
+        std::string error;
+        auto disc = DiscStore::createPressed(path, kind, image, &error);
+        ASSERT_TRUE(disc) << error;
+        ASSERT_TRUE(disc->save(&error)) << error;
+        const std::uint32_t capacity = type == DiscCdRom ? disc->layout().capacity : 0;
+        disc.reset();
+        struct Case {
+            const char* faults;
+            bool discInfo;  // READ DISC INFORMATION is answered
+        };
+        for (const Case& c : {Case{"", true}, Case{"no-read-track-info", true},
+                              Case{"no-read-track-info,op:51:05/20/00", false}}) {
+            SCOPED_TRACE(c.faults);
+            plugin.shutdown();
+            ::setenv("VELK_VIRTUAL_DISCS", path.c_str(), 1);
+            ::setenv("VELK_VIRTUAL_FAULTS", c.faults, 1);
+            ASSERT_EQ(engine.Initialise(1, PluginPath.c_str(), 0, nullptr), 1);
+            ASSERT_EQ(engine.SelectByIndex(0), 1);
+            EXPECT_EQ(engine.GetDiscType(), type);
+            EXPECT_EQ(engine.GetSessionCount(), 1);
+            EXPECT_EQ(engine.GetIsoVolumeSize(), VolumeBlocks);
+            if (!c.discInfo) continue;
+            EXPECT_EQ(static_cast<std::uint32_t>(engine.GetDiscCapacity()), capacity);
+            // The CD's size came around the refusal, which then is no error.
+            if (type == DiscCdRom) {
+                EXPECT_EQ(engine.GetLastErrorCode(), 0);
+            }
+        }
+        plugin.shutdown();
+    }
+}
+
 TEST_F(VirtualRecorderTest, DiscTypeFallBacksWhenGetConfigurationIsRefused) {
     struct Case {
         const char* faults;
