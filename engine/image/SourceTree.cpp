@@ -87,14 +87,11 @@ FileItem* findChild(FolderNode& parent, std::u16string_view jolietName) {
 // without a dot ("x") is "x." in Joliet but "x" in UDF, so it clashes with
 // a folder "x" there, though their Joliet names differ.
 FileItem* findClash(FolderNode& parent, std::u16string_view name, bool folder) {
-    std::u16string joliet(name);
-    const bool dotAdded = !folder && joliet.find(u'.') == std::u16string::npos;
-    if (dotAdded) joliet += u'.';
-    if (FileItem* item = findChild(parent, joliet)) return item;
-    if (folder) {
-        FileItem* file = findChild(parent, joliet + u'.');
+    if (FileItem* item = findChild(parent, jolietFormOf(name, folder))) return item;
+    if (folder && takesAddedDot(name, false)) {
+        FileItem* file = findChild(parent, jolietFormOf(name, false));
         if (file && !file->folder && file->jolietDotAdded) return file;
-    } else if (dotAdded) {
+    } else if (takesAddedDot(name, folder)) {
         FileItem* other = findChild(parent, name);
         if (other && other->folder) return other;
     }
@@ -133,11 +130,9 @@ std::u16string uniqueName(FolderNode& parent, std::u16string_view name, bool fol
         std::u16string suffix = platform::toUtf16(" (" + std::to_string(n) + ")");
         std::size_t room = static_cast<std::size_t>(MaxNameLength);
         room = room > suffix.size() + extension.size() ? room - suffix.size() - extension.size() : 1;
-        std::u16string_view cut = stem.substr(0, std::min(stem.size(), room));
-        if (cut.size() < stem.size() && !cut.empty() && cut.back() >= 0xD800 && cut.back() <= 0xDBFF) {
-            cut.remove_suffix(1);
-        }
-        std::u16string candidate = std::u16string(cut) + suffix + std::u16string(extension);
+        std::u16string candidate(platform::cutUtf16(stem, room));
+        candidate += suffix;
+        candidate += extension;
         if (!findClash(parent, candidate, folder)) return candidate;
     }
 }
@@ -294,11 +289,7 @@ FindData folderRecord(std::u16string_view name) {
     FindData record;
     record.attributes = platform::AttrDirectory;
     platform::setFileName(record, name);
-    std::u16string_view alternate = name.substr(0, std::min<std::size_t>(name.size(), 12));
-    if (!alternate.empty() && alternate.back() >= 0xD800 && alternate.back() <= 0xDBFF) {
-        alternate.remove_suffix(1);
-    }
-    platform::setAlternateName(record, alternate);
+    platform::setAlternateName(record, platform::cutUtf16(name, 12));
     std::uint64_t now = platform::currentFileTime();
     record.creationTime = record.lastAccessTime = record.lastWriteTime = now;
     return record;

@@ -49,13 +49,8 @@ void writeVolumeDescriptor(const ImageProject& project, VolumeDescriptorKind kin
     out[7] = 0;
     putText(out + 8, 32);  // system identifier
     if (joliet) {
-        std::u16string_view label(project.volumeLabelW, platform::u16length(project.volumeLabelW));
-        if (label.size() > 16) {
-            label = label.substr(0, 16);
-            // Never keep half of a surrogate pair.
-            if (label.back() >= 0xD800 && label.back() <= 0xDBFF) label.remove_suffix(1);
-        }
-        putUcs2Padded(out + 40, 32, label);
+        const std::u16string_view label(project.volumeLabelW, platform::u16length(project.volumeLabelW));
+        putUcs2Padded(out + 40, 32, platform::cutUtf16(label, 16));
     } else {
         std::string label(project.volumeLabel);
         platform::upperAsciiInPlace(label);
