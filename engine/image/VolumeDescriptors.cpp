@@ -71,15 +71,7 @@ void writeVolumeDescriptor(const ImageProject& project, VolumeDescriptorKind kin
     putBe32(out + 148, (joliet ? plan.jolietPathTableM : plan.isoPathTableM) + plan.startLba);
     putBe32(out + 152, 0);  // optional type-M path table
 
-    static constexpr std::uint8_t RootIdentifier = 0x00;
-    DirectoryRecord root;
-    root.extent = folderExtent(project, *project.root, tree);
-    root.dataLength = folderBytes(*project.root, tree);
-    root.flags = RecordDirectory;
-    root.identifier = &RootIdentifier;
-    root.identifierLength = 1;
-    folderRecordDate(project, *project.root, root);
-    writeDirectoryRecord(out + 156, root);
+    writeDirectoryRecord(out + 156, selfDirectoryRecord(project, *project.root, tree));  // root
 
     putText(out + 190, 128);  // volume set identifier
     if (joliet) {
