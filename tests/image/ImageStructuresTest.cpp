@@ -17,6 +17,7 @@
 #include "engine/image/PathTables.h"
 #include "engine/image/UdfDescriptors.h"
 #include "engine/image/UdfFiles.h"
+#include "engine/image/VolumeLabels.h"
 #include "image/ImageTestSupport.h"
 #include "platform/Text.h"
 
