@@ -34,10 +34,16 @@ inline std::int8_t quarterHours(std::int16_t utcOffsetMinutes) {
     return static_cast<std::int8_t>(utcOffsetMinutes / 15);
 }
 
+// Length of a record with an identifier of n bytes: 33 + n, plus 1 when n
+// is even.
+constexpr std::uint32_t directoryRecordLength(std::uint32_t identifierLength) {
+    return 33 + identifierLength + (identifierLength % 2 == 0 ? 1 : 0);
+}
+
 // Records of one directory extent never cross a block boundary: a record
 // that does not fit in what is left of the block starts the next one, and
-// the rest of the block is padding. The extent starts with "." and ".."
-// (34 bytes each).
+// the rest of the block is padding. The extent starts with "." and "..",
+// whose identifiers are one byte.
 class DirectoryBlockRule {
 public:
     // Takes a record of `length` bytes; returns the padding bytes that go
@@ -60,8 +66,8 @@ public:
     std::uint32_t blocks() const { return (used_ + free_) / BlockBytes; }
 
 private:
-    std::uint32_t used_ = 68;
-    std::uint32_t free_ = BlockBytes - 68;
+    std::uint32_t used_ = 2 * directoryRecordLength(1);
+    std::uint32_t free_ = BlockBytes - used_;
 };
 
 // A file too large for the 32-bit data length of one directory record is
@@ -70,12 +76,6 @@ private:
 // a whole number of blocks) and carries the multi-extent flag.
 inline constexpr std::uint64_t MaxSectionBytes = 0xFFFFF800;
 inline constexpr std::uint32_t MaxSectionBlocks = 0xFFFFF800 / BlockBytes;
-
-// Length of a record with an identifier of n bytes: 33 + n, plus 1 when n
-// is even.
-constexpr std::uint32_t directoryRecordLength(std::uint32_t identifierLength) {
-    return 33 + identifierLength + (identifierLength % 2 == 0 ? 1 : 0);
-}
 
 // Identifier bytes of a child's record: the ISO name length in bytes, or
 // twice the Joliet name length in units.
