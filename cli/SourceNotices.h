@@ -12,6 +12,7 @@
 
 #include "engine/api/BurnEngine.h"
 #include "engine/image/ImageProject.h"
+#include "engine/image/SourceWalk.h"
 
 namespace velk::cli {
 

@@ -280,6 +280,17 @@ std::string toUtf8(std::u16string_view utf16, std::size_t maxBytes) {
     return out;
 }
 
+std::u16string_view cutUtf16(std::u16string_view text, std::size_t maxUnits) {
+    if (text.size() <= maxUnits) {
+        return text;
+    }
+    text = text.substr(0, maxUnits);
+    if (!text.empty() && isHighSurrogate(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
 std::size_t u16length(const char16_t* text) {
     if (text == nullptr) {
         return 0;

@@ -24,6 +24,10 @@ std::string toUtf8(std::u16string_view utf16);
 std::u16string toUtf16(std::string_view utf8, std::size_t maxUnits);
 std::string toUtf8(std::u16string_view utf16, std::size_t maxBytes);
 
+// The first maxUnits units of a UTF-16 text (all of it when it is shorter);
+// a cut that would keep the high half of a surrogate pair falls before it.
+std::u16string_view cutUtf16(std::u16string_view text, std::size_t maxUnits);
+
 // True when the bytes are well-formed UTF-8 (the conversions above change
 // nothing in them).
 bool isValidUtf8(std::string_view text);

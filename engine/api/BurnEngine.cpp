@@ -10,6 +10,7 @@
 #include "engine/image/ImageOperations.h"
 #include "engine/image/ImageProject.h"
 #include "engine/image/SourceTree.h"
+#include "engine/image/VolumeLabels.h"
 #include "engine/jobs/JobOperations.h"
 #include "platform/Files.h"
 #include "platform/Text.h"

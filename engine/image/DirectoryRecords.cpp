@@ -10,9 +10,33 @@
 
 namespace velk::image {
 
+std::uint32_t directoryIdentifierLength(const FileItem& child, DirectoryTree tree) {
+    return tree == DirectoryTree::Iso ? child.isoNameLength : 2u * child.jolietNameLength;
+}
+
+std::uint32_t directoryRecordLength(const FileItem& child, DirectoryTree tree) {
+    return directoryRecordLength(directoryIdentifierLength(child, tree));
+}
+
+std::uint32_t directoryRecordCount(const FileItem& child) {
+    if (child.folder || child.size <= 0xFFFFFFFFull) return 1;
+    return static_cast<std::uint32_t>((child.size + MaxSectionBytes - 1) / MaxSectionBytes);
+}
+
+std::uint32_t directoryExtentBlocks(const FolderNode& folder, DirectoryTree tree) {
+    DirectoryBlockRule rule;
+    for (const FileItem* child = folder.firstChild; child; child = child->next) {
+        const std::uint32_t length = directoryRecordLength(*child, tree);
+        for (std::uint32_t section = directoryRecordCount(*child); section > 0; --section) {
+            rule.place(length);
+        }
+    }
+    return rule.blocks();
+}
+
 std::uint32_t writeDirectoryRecord(std::uint8_t* out, const DirectoryRecord& record) {
     const std::uint8_t n = record.identifierLength;
-    const std::uint32_t length = 33u + n + (n % 2 == 0 ? 1 : 0);
+    const std::uint32_t length = directoryRecordLength(n);
     std::memset(out, 0, length);
     out[0] = static_cast<std::uint8_t>(length);
     out[1] = 0;  // extended attribute record length
@@ -38,6 +62,19 @@ std::uint32_t folderExtent(const ImageProject& project, const FolderNode& folder
 
 std::uint32_t folderBytes(const FolderNode& folder, DirectoryTree tree) {
     return tree == DirectoryTree::Iso ? folder.isoBytes : folder.jolietBytes;
+}
+
+DirectoryRecord selfDirectoryRecord(const ImageProject& project, const FolderNode& folder,
+                                    DirectoryTree tree) {
+    static constexpr std::uint8_t Self = 0x00;
+    DirectoryRecord record;
+    record.extent = folderExtent(project, folder, tree);
+    record.dataLength = folderBytes(folder, tree);
+    record.flags = RecordDirectory;
+    record.identifier = &Self;
+    record.identifierLength = 1;
+    folderRecordDate(project, folder, record);
+    return record;
 }
 
 void folderRecordDate(const ImageProject& project, const FolderNode& folder,
@@ -85,21 +122,18 @@ DirectoryRecord childDirectoryRecord(const ImageProject& project, const FileItem
     // hour off.
     record.gmtOffset = quarterHours(child.utcOffsetMinutes);
 
+    const auto n = static_cast<std::uint8_t>(directoryIdentifierLength(child, tree));
+    std::memset(identifierBuffer, 0, n);
     if (tree == DirectoryTree::Iso) {
-        const std::uint8_t n = child.isoNameLength;
-        std::memset(identifierBuffer, 0, n);
         std::size_t copied = std::min<std::size_t>(n, child.isoName.size());
         for (std::size_t i = 0; i < copied; ++i) {
             identifierBuffer[i] = static_cast<std::uint8_t>(platform::upperAscii(child.isoName[i]));
         }
-        record.identifierLength = n;
     } else {
-        const std::uint32_t units = child.jolietNameLength;
-        std::memset(identifierBuffer, 0, 2 * units);
-        std::size_t copied = std::min<std::size_t>(units, child.jolietName.size());
+        std::size_t copied = std::min<std::size_t>(child.jolietNameLength, child.jolietName.size());
         for (std::size_t i = 0; i < copied; ++i) putBe16(identifierBuffer + 2 * i, child.jolietName[i]);
-        record.identifierLength = static_cast<std::uint8_t>(2 * units);
     }
+    record.identifierLength = n;
     record.identifier = identifierBuffer;
     return record;
 }
@@ -110,21 +144,10 @@ bool writeDirectoryExtent(const ImageProject& project, const FolderNode& folder,
     std::memset(out, 0, extentBytes);
     if (extentBytes < BlockBytes) return false;
 
-    static constexpr std::uint8_t Self = 0x00;
     static constexpr std::uint8_t Parent = 0x01;
-    DirectoryRecord dot;
-    dot.extent = folderExtent(project, folder, tree);
-    dot.dataLength = extentBytes;
-    dot.flags = RecordDirectory;
-    dot.identifier = &Self;
-    dot.identifierLength = 1;
-    folderRecordDate(project, folder, dot);
-    std::uint32_t position = writeDirectoryRecord(out, dot);
-    DirectoryRecord dotDot = dot;
-    dotDot.extent = folderExtent(project, *folder.parent, tree);
-    dotDot.dataLength = folderBytes(*folder.parent, tree);
+    std::uint32_t position = writeDirectoryRecord(out, selfDirectoryRecord(project, folder, tree));
+    DirectoryRecord dotDot = selfDirectoryRecord(project, *folder.parent, tree);
     dotDot.identifier = &Parent;
-    folderRecordDate(project, *folder.parent, dotDot);
     position += writeDirectoryRecord(out + position, dotDot);
 
     DirectoryBlockRule rule;

@@ -94,7 +94,11 @@ bool writeTree(ImageProject& project, HeaderAppender& header, DirectoryTree tree
     for (PathTableType type : {PathTableType::L, PathTableType::M}) {
         std::uint8_t* at = header.append(tableBlocks);
         if (!at) return false;
-        writePathTable(project, tree, type, at);
+        if (!writePathTable(project, tree, type, at)) {
+            trace::write("The %s path table is not the %u bytes planned\n",
+                         tree == DirectoryTree::Iso ? "ISO 9660" : "Joliet", tableBytes);
+            return false;
+        }
     }
     return true;
 }

@@ -19,6 +19,7 @@
 #include "engine/core/EngineTypes.h"
 #include "engine/core/JobFields.h"
 #include "engine/image/LayoutPlan.h"
+#include "engine/image/SourceWalk.h"
 #include "engine/image/UdfPlan.h"
 #include "platform/FindData.h"
 #include "platform/Time.h"
@@ -82,49 +83,6 @@ struct FolderNode {
     // hash is kept (a 200,000-file folder would otherwise hold every name
     // twice); a hit is confirmed against the child's own name.
     std::unordered_multimap<std::size_t, FileItem*> childIndex;
-};
-
-// Something the add operations did that the user did not ask for in so many
-// words: an entry renamed because its disc name was taken, a name that is
-// not valid UTF-8, a special file left out. The caller shows them.
-//
-// The kinds from UnreadableFolder on are failures: the add goes on to find
-// every such problem of the tree, then fails (see SourceNotice::isFailure).
-enum class SourceNoticeKind {
-    Renamed,      // discPath is the name the entry got instead of its own
-    InvalidName,  // the name is not UTF-8; discPath shows U+FFFD for its bad bytes
-    SpecialFile,  // not put on the disc; reason says what it is
-    // Left out, and the user is told:
-    Excluded,       // one of ImageProject::excludedFiles; reason is its why
-    LinkSkipped,    // a symbolic link, and followLinks is 0
-    LinkLoop,       // a link that loops, or leads back to a folder it is in (reason: that folder)
-    LinkDangling,   // a link to nothing; reason is what the link holds
-    LinkToSpecial,  // a link to a FIFO, device, ...; reason says what it is
-    Vanished,       // removed while its folder was read
-    // Failures:
-    UnreadableFolder,  // the folder cannot be listed; systemError says why
-    Unreadable,        // an entry that cannot be looked at (path too long, ...); systemError
-    NameTooLong,       // the name is over MaxNameLength; discPath is where it would go
-};
-
-struct SourceNotice {
-    SourceNoticeKind kind = SourceNoticeKind::Renamed;
-    std::string sourcePath;    // the source path's own bytes
-    std::u16string discPath;   // "\A\name" in the image; empty for a skipped entry
-    std::string reason;        // for SpecialFile: "FIFO", "socket", ...
-    // Renamed: the source of the entry that has the name (empty when it has
-    // none, such as a folder made by name).
-    std::string takenBy = {};
-    int systemError = 0;       // the error number of a failure, 0 when none
-
-    bool isFailure() const { return kind >= SourceNoticeKind::UnreadableFolder; }
-};
-
-// A file that must not go on the disc however it is reached (through a link,
-// a hard link or a folder walked): the image being written, say.
-struct ExcludedFile {
-    platform::FileIdentity identity;
-    std::string why;  // "it is the image being written"
 };
 
 struct ImageProject {

@@ -3,53 +3,16 @@
 #include <algorithm>
 
 #include "engine/core/TraceLog.h"
+#include "engine/image/DirectoryRecords.h"
 #include "engine/image/Names.h"
+#include "engine/image/PathTables.h"
 #include "engine/image/UdfDescriptors.h"
 #include "engine/image/UdfFiles.h"
 #include "engine/image/UdfVolume.h"
 
 namespace velk::image {
 
-std::uint32_t directoryRecordLength(const FileItem& child, DirectoryTree tree) {
-    std::uint32_t n = tree == DirectoryTree::Iso ? child.isoNameLength
-                                                 : 2u * child.jolietNameLength;
-    return 33 + n + (n % 2 == 0 ? 1 : 0);
-}
-
-std::uint32_t directoryRecordCount(const FileItem& child) {
-    if (child.folder || child.size <= 0xFFFFFFFFull) return 1;
-    return static_cast<std::uint32_t>((child.size + MaxSectionBytes - 1) / MaxSectionBytes);
-}
-
-std::uint32_t directoryExtentBlocks(const FolderNode& folder, DirectoryTree tree) {
-    DirectoryBlockRule rule;
-    for (const FileItem* child = folder.firstChild; child; child = child->next) {
-        const std::uint32_t length = directoryRecordLength(*child, tree);
-        for (std::uint32_t section = directoryRecordCount(*child); section > 0; --section) {
-            rule.place(length);
-        }
-    }
-    return rule.blocks();
-}
-
 namespace {
-
-std::uint32_t isoPathTableBytes(const ImageProject& project) {
-    std::uint32_t bytes = 10;
-    for (std::size_t i = 1; i < project.folderTable.size(); ++i) {
-        std::uint32_t n = project.folderTable[i]->isoNameLength;
-        bytes += 8 + n + (n % 2);
-    }
-    return bytes;
-}
-
-std::uint32_t jolietPathTableBytes(const ImageProject& project) {
-    std::uint32_t bytes = 10;
-    for (std::size_t i = 1; i < project.folderTable.size(); ++i) {
-        bytes += 8 + 2u * project.folderTable[i]->longNameLength;
-    }
-    return bytes;
-}
 
 // Places the L and M tables of `bytes` each; returns their first blocks.
 void placePathTables(LayoutPlan& plan, std::uint32_t bytes, std::uint32_t& l, std::uint32_t& m) {
@@ -122,13 +85,13 @@ int planLayout(ImageProject& project) {
         plan.nextBlock = UdfPartitionStart + 2;
     }
 
-    plan.isoPathTableBytes = isoPathTableBytes(project);
+    plan.isoPathTableBytes = pathTableBytes(project, DirectoryTree::Iso);
     placePathTables(plan, plan.isoPathTableBytes, plan.isoPathTableL, plan.isoPathTableM);
     plan.jolietPathTableBytes = plan.jolietPathTableL = plan.jolietPathTableM = 0;
     plan.jolietDirStart = plan.jolietDirBlocks = 0;
     plan.bootCatalogBlock = plan.bootImageBlock = 0;
     if (project.jolietOn) {
-        plan.jolietPathTableBytes = jolietPathTableBytes(project);
+        plan.jolietPathTableBytes = pathTableBytes(project, DirectoryTree::Joliet);
         placePathTables(plan, plan.jolietPathTableBytes, plan.jolietPathTableL,
                         plan.jolietPathTableM);
     }

@@ -47,10 +47,25 @@ std::uint8_t clampLength(std::size_t length) {
 
 }  // namespace
 
+bool takesAddedDot(std::u16string_view name, bool folder) {
+    return !folder && name.find(u'.') == std::u16string_view::npos;
+}
+
+std::u16string jolietFormOf(std::u16string_view name, bool folder) {
+    std::u16string joliet(name);
+    if (takesAddedDot(name, folder)) joliet += u'.';
+    return joliet;
+}
+
 std::u16string jolietFormOf(const platform::FindData& record) {
-    std::u16string name(nameOf(record.fileName, std::size(record.fileName)));
-    bool folder = (record.attributes & platform::AttrDirectory) != 0;
-    if (!folder && name.find(u'.') == std::u16string::npos) name += u'.';
+    return jolietFormOf(nameOf(record.fileName, std::size(record.fileName)),
+                        (record.attributes & platform::AttrDirectory) != 0);
+}
+
+std::u16string_view ownNameOf(const FileItem& item) {
+    if (item.folder) return item.folder->longName;
+    std::u16string_view name = item.jolietName;
+    if (item.jolietDotAdded && !name.empty()) name.remove_suffix(1);
     return name;
 }
 
@@ -72,7 +87,7 @@ void assignItemNames(FileItem& item, const platform::FindData& record, bool long
     } else {
         item.isoName = platform::toUtf8(shortForm, ShortIsoBytes);
     }
-    if (!folder && shortForm.find(u'.') == std::u16string::npos) item.isoName += '.';
+    if (takesAddedDot(shortForm, folder)) item.isoName += '.';
     item.isoNameLength = clampLength(item.isoName.size());
 }
 
@@ -164,11 +179,7 @@ void makeIsoNamesUnique(ImageProject& project) {
         }
         for (FileItem* item : toPlace) {
             const bool isFolder = item->folder != nullptr;
-            const std::u16string_view longName =
-                isFolder ? std::u16string_view(item->folder->longName) : std::u16string_view(item->jolietName);
-            std::u16string own(longName);
-            if (!isFolder && item->jolietDotAdded && !own.empty()) own.pop_back();  // "x." is "x"
-            std::string name = freeIsoName(own, isFolder, taken);
+            std::string name = freeIsoName(ownNameOf(*item), isFolder, taken);
             taken.insert(name);
             item->isoName = name;
             item->isoNameLength = static_cast<std::uint8_t>(name.size());

@@ -18,9 +18,19 @@ struct FileItem;
 struct FolderNode;
 struct ImageProject;
 
-// The Joliet name a record would get: its file name, plus "." for a file
-// whose name has no dot. Also the key of the duplicate test.
+// The added dot: a file whose name has no dot carries one at the end of its
+// Joliet and ISO names ("x" is "x."); a folder never does. UDF, and an 8.3
+// name made afresh, keep the name as the source has it: ownNameOf.
+bool takesAddedDot(std::u16string_view name, bool folder);
+
+// The Joliet name a record would get: its file name, with the added dot.
+// Also the key of the duplicate test.
 std::u16string jolietFormOf(const platform::FindData& record);
+std::u16string jolietFormOf(std::u16string_view name, bool folder);
+
+// An entry's name without the added dot: a folder's long name, a file's
+// Joliet name less the dot the rule gave it (jolietDotAdded).
+std::u16string_view ownNameOf(const FileItem& item);
 
 // Fills the names and their lengths of an item from its find-data record.
 void assignItemNames(FileItem& item, const platform::FindData& record, bool longNameMode);

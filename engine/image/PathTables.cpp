@@ -8,11 +8,28 @@
 
 namespace velk::image {
 
+namespace {
+constexpr std::uint8_t RootIdentifier = 0x00;
+}  // namespace
+
+std::uint32_t pathTableIdentifierLength(const FolderNode& folder, DirectoryTree tree) {
+    if (folder.parent == &folder) return sizeof RootIdentifier;
+    return tree == DirectoryTree::Iso ? folder.isoNameLength : 2u * folder.longNameLength;
+}
+
+std::uint32_t pathTableBytes(const ImageProject& project, DirectoryTree tree) {
+    std::uint32_t bytes = 0;
+    for (const auto& folder : project.folderTable) {
+        bytes += pathTableRecordLength(pathTableIdentifierLength(*folder, tree));
+    }
+    return bytes;
+}
+
 std::uint32_t writePathTableRecord(std::uint8_t* out, PathTableType type, std::uint32_t extent,
                                    std::uint16_t parentNumber, const std::uint8_t* identifier,
                                    std::uint8_t identifierLength) {
     const std::uint8_t n = identifierLength;
-    const std::uint32_t length = 8u + n + (n % 2);
+    const std::uint32_t length = pathTableRecordLength(n);
     std::memset(out, 0, length);
     out[0] = n;
     out[1] = 0;  // extended attribute record length
@@ -28,38 +45,33 @@ std::uint32_t writePathTableRecord(std::uint8_t* out, PathTableType type, std::u
     return length;
 }
 
-std::uint32_t writePathTable(const ImageProject& project, DirectoryTree tree, PathTableType type,
-                             std::uint8_t* out) {
+bool writePathTable(const ImageProject& project, DirectoryTree tree, PathTableType type,
+                    std::uint8_t* out) {
     const std::uint32_t tableBytes = tree == DirectoryTree::Iso
                                          ? project.plan.isoPathTableBytes
                                          : project.plan.jolietPathTableBytes;
     const auto totalBytes = static_cast<std::uint32_t>(blocksFor(tableBytes) * BlockBytes);
     std::memset(out, 0, totalBytes);
+    if (tableBytes < pathTableRecordLength(sizeof RootIdentifier)) return false;
 
-    static constexpr std::uint8_t RootIdentifier = 0x00;
     std::uint32_t position = writePathTableRecord(out, type, folderExtent(project, *project.root, tree),
-                                                  1, &RootIdentifier, 1);
+                                                  1, &RootIdentifier, sizeof RootIdentifier);
     std::uint8_t identifier[256];
     for (std::size_t i = 1; i < project.pathTableOrder.size(); ++i) {
         const FolderNode& folder = *project.pathTableOrder[i];
-        std::uint8_t n;
+        const auto n = static_cast<std::uint8_t>(pathTableIdentifierLength(folder, tree));
+        std::memset(identifier, 0, n);
         if (tree == DirectoryTree::Iso) {
-            n = folder.isoNameLength;
-            std::memset(identifier, 0, n);
             std::memcpy(identifier, folder.isoName.data(), std::min<std::size_t>(n, folder.isoName.size()));
         } else {
-            std::uint32_t units = folder.longNameLength;
-            std::memset(identifier, 0, 2 * units);
-            std::size_t copied = std::min<std::size_t>(units, folder.longName.size());
+            std::size_t copied = std::min<std::size_t>(folder.longNameLength, folder.longName.size());
             for (std::size_t u = 0; u < copied; ++u) putBe16(identifier + 2 * u, folder.longName[u]);
-            n = static_cast<std::uint8_t>(2 * units);
         }
-        std::uint32_t length = 8u + n + (n % 2);
-        if (position + length > totalBytes) break;  // the tree changed after planning
+        if (position + pathTableRecordLength(n) > tableBytes) return false;
         position += writePathTableRecord(out + position, type, folderExtent(project, folder, tree),
                                          folder.parent->number, identifier, n);
     }
-    return totalBytes;
+    return position == tableBytes;
 }
 
 }  // namespace velk::image

@@ -1,5 +1,7 @@
-// The project's lifetime and its source tree: adding files, virtual files
-// and folders, finding folders by tree path.
+// The project's lifetime and its source tree: the item and folder tables,
+// adding files, virtual files and folders, finding folders by tree path.
+// What happens when a name is taken is RenamePolicy's; the walk of a source
+// folder and the notices for the user are SourceWalk's and SourceNotices'.
 //
 // A tree path is a folder path inside the image: "\" (or "" or "/") is the
 // root, "\A\B" a folder below it; "/" is accepted as a separator too, runs of
@@ -22,6 +24,8 @@ std::unique_ptr<ImageProject> createProject();
 int resetProject(ImageProject& project, int longNames, int reserved);
 
 FolderNode* findFolder(ImageProject& project, std::u16string_view treePath);
+// The child of `parent` with that Joliet name, letter case aside; null for none.
+FileItem* findChild(FolderNode& parent, std::u16string_view jolietName);
 // "\" for the root, else "\A\B\" (names from the root down, trailing "\").
 std::u16string folderPath(const FolderNode* folder);
 
@@ -29,6 +33,17 @@ std::u16string folderPath(const FolderNode* folder);
 // or null (name too long: ErrInvalidName; tables full: ErrProjectFull).
 FileItem* insertItem(ImageProject& project, FolderNode* parent, const platform::FindData& record,
                      std::u16string_view sourcePath, std::uint32_t fixedBlock, int wide);
+// The same for a folder: its item and its node, standing for the source
+// folder `origin` (empty for one made by name). Null when the tables are
+// full, the name is too long, or an entry the duplicate rule keeps has it.
+FolderNode* insertFolder(ImageProject& project, FolderNode* parent, const platform::FindData& record,
+                         std::string_view origin);
+
+// The find-data record of a folder made by name (now as its date), and the
+// folder made from it below `parent` by the rename policy's rules.
+platform::FindData folderRecord(std::u16string_view name);
+FolderNode* createFolderIn(ImageProject& project, FolderNode* parent, std::u16string_view name,
+                           std::string_view origin = {});
 
 FileItem* addFile(ImageProject& project, std::u16string_view treePath,
                   std::u16string_view sourcePath, int wide);
@@ -56,10 +71,5 @@ FolderNode* addDirectoryBytes(ImageProject& project, std::u16string_view treePat
 // The path to open an item's source file with: its own bytes when they are
 // not UTF-8, else sourcePath in UTF-8.
 std::string sourceOpenPath(const FileItem& item);
-
-// Labels: both forms are stored, each cut to 32 units (bytes) at a character
-// boundary. The result is the length of the converted label.
-int setVolumeLabelW(ImageProject& project, const char16_t* label);
-int setVolumeLabel(ImageProject& project, const char* label);
 
 }  // namespace velk

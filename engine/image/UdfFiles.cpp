@@ -5,6 +5,7 @@
 
 #include "engine/image/Endian.h"
 #include "engine/image/Layout.h"
+#include "engine/image/Names.h"
 #include "engine/image/UdfDescriptors.h"
 
 namespace velk::image {
@@ -66,11 +67,9 @@ void writeShortAd(std::uint8_t* at, std::uint32_t length, std::uint32_t block) {
 }  // namespace
 
 std::u16string_view udfIdentifierName(const FileItem& child) {
-    std::u16string_view name = child.folder ? std::u16string_view(child.folder->longName)
-                                            : std::u16string_view(child.jolietName);
     // UDF names are the source names as they are: without the dot that the
     // Joliet name of a file without an extension carries.
-    if (!child.folder && child.jolietDotAdded && !name.empty()) name.remove_suffix(1);
+    const std::u16string_view name = ownNameOf(child);
     return name.substr(0, std::min(name.size(), MaxIdentifierUnits));
 }
 

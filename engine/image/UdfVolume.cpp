@@ -89,12 +89,8 @@ void fixUdfSize(ImageProject& project, std::uint32_t lastBlock, std::uint32_t da
 }
 
 void makeUdfLabel(ImageProject& project) {
-    std::u16string_view label(project.volumeLabelW, platform::u16length(project.volumeLabelW));
-    if (label.size() > 15) {
-        label = label.substr(0, 15);
-        // Never keep half of a surrogate pair.
-        if (label.back() >= 0xD800 && label.back() <= 0xDBFF) label.remove_suffix(1);
-    }
+    const std::u16string_view label =
+        platform::cutUtf16({project.volumeLabelW, platform::u16length(project.volumeLabelW)}, 15);
     std::memset(project.udf.label, 0, sizeof project.udf.label);
     project.udf.labelBytes =
         static_cast<std::uint8_t>(writeCompressedUnicode(project.udf.label, label));

@@ -49,13 +49,8 @@ void writeVolumeDescriptor(const ImageProject& project, VolumeDescriptorKind kin
     out[7] = 0;
     putText(out + 8, 32);  // system identifier
     if (joliet) {
-        std::u16string_view label(project.volumeLabelW, platform::u16length(project.volumeLabelW));
-        if (label.size() > 16) {
-            label = label.substr(0, 16);
-            // Never keep half of a surrogate pair.
-            if (label.back() >= 0xD800 && label.back() <= 0xDBFF) label.remove_suffix(1);
-        }
-        putUcs2Padded(out + 40, 32, label);
+        const std::u16string_view label(project.volumeLabelW, platform::u16length(project.volumeLabelW));
+        putUcs2Padded(out + 40, 32, platform::cutUtf16(label, 16));
     } else {
         std::string label(project.volumeLabel);
         platform::upperAsciiInPlace(label);
@@ -76,15 +71,7 @@ void writeVolumeDescriptor(const ImageProject& project, VolumeDescriptorKind kin
     putBe32(out + 148, (joliet ? plan.jolietPathTableM : plan.isoPathTableM) + plan.startLba);
     putBe32(out + 152, 0);  // optional type-M path table
 
-    static constexpr std::uint8_t RootIdentifier = 0x00;
-    DirectoryRecord root;
-    root.extent = folderExtent(project, *project.root, tree);
-    root.dataLength = folderBytes(*project.root, tree);
-    root.flags = RecordDirectory;
-    root.identifier = &RootIdentifier;
-    root.identifierLength = 1;
-    folderRecordDate(project, *project.root, root);
-    writeDirectoryRecord(out + 156, root);
+    writeDirectoryRecord(out + 156, selfDirectoryRecord(project, *project.root, tree));  // root
 
     putText(out + 190, 128);  // volume set identifier
     if (joliet) {

@@ -2,6 +2,7 @@
 // placement, the directory block rule and repeatability.
 #include <gtest/gtest.h>
 
+#include "engine/image/DirectoryRecords.h"
 #include "engine/image/ImageOperations.h"
 #include "engine/image/Layout.h"
 #include "image/ImageTestSupport.h"

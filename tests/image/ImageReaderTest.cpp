@@ -25,6 +25,7 @@
 
 #include "engine/image/ImageOperations.h"
 #include "engine/image/UdfFiles.h"
+#include "engine/image/VolumeLabels.h"
 #include "image/ImageTestSupport.h"
 #include "image/TestImageWriter.h"
 #include "platform/Text.h"

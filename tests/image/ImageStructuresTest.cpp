@@ -17,6 +17,7 @@
 #include "engine/image/PathTables.h"
 #include "engine/image/UdfDescriptors.h"
 #include "engine/image/UdfFiles.h"
+#include "engine/image/VolumeLabels.h"
 #include "image/ImageTestSupport.h"
 #include "platform/Text.h"
 
@@ -119,6 +120,26 @@ TEST(ImageStructures, TreeChangedAfterPlanningNeverOverrunsTheHeader) {
     for (auto& item : project->itemTable) item->isoNameLength = 200;  // grown behind the plan's back
     EXPECT_EQ(GenerateHeader(*project, 0, 0), 0);
     EXPECT_EQ(project->pendingError.load(), ErrNotPrepared);
+}
+
+// Folder names grown after planning make the path tables longer than their
+// planned blocks: generation fails instead of cutting the tables short.
+TEST(ImageStructures, PathTableGrownPastItsBlocksFailsTheHeader) {
+    auto project = newProject();
+    project->udfOn = 0;
+    for (char16_t letter = u'a'; letter < u'a' + 20; ++letter) {
+        ASSERT_NE(createFolder(*project, u"\\", std::u16string(1, letter)), nullptr);
+    }
+    PrepareImage(*project);
+    ASSERT_EQ(blocksFor(project->plan.isoPathTableBytes), 1u);
+    for (auto& folder : project->folderTable) {
+        if (folder.get() != project->root) folder->isoNameLength = 200;  // 20 records of 208 bytes
+    }
+    std::vector<std::uint8_t> table(BlockBytes);
+    EXPECT_FALSE(writePathTable(*project, DirectoryTree::Iso, PathTableType::L, table.data()));
+    EXPECT_EQ(GenerateHeader(*project, 0, 0), 0);
+    EXPECT_EQ(project->pendingError.load(), ErrNotPrepared);
+    EXPECT_EQ(project->headerBuffer, nullptr);
 }
 
 TEST(ImageStructures, SmallHeaderWithoutUdf) {

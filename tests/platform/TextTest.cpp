@@ -82,6 +82,17 @@ TEST(TextTest, Utf16LimitNeverSplitsAPair) {
     }
 }
 
+TEST(TextTest, Utf16CutNeverKeepsHalfAPair) {
+    // "a", U+1F600 (two units), "b"; and a text within the limit keeps even an
+    // unpaired surrogate at its end.
+    const std::u16string text = u"a\xD83D\xDE00" u"b";
+    const std::vector<std::u16string> expected = {u"", u"a", u"a", u"a\xD83D\xDE00", text, text};
+    for (std::size_t limit = 0; limit < expected.size(); ++limit) {
+        EXPECT_EQ(cutUtf16(text, limit), expected[limit]) << "limit " << limit;
+    }
+    EXPECT_EQ(cutUtf16(u"ab\xD83D", 3), u"ab\xD83D");
+}
+
 TEST(TextTest, Utf8LimitNeverSplitsASequence) {
     // U+00E9 (2 bytes), U+20AC (3 bytes), U+1F600 (4 bytes), unpaired high ('?')
     const std::u16string text = u"\u00E9\u20AC\xD83D\xDE00\xD800";
