@@ -1,7 +1,8 @@
 // Time in the virtual recorder: a simulated clock that runs `scale` times
 // faster than the steady clock (so that tests run in milliseconds what takes
-// seconds), the drive buffer that WRITE fills and the write speed drains, and
-// the not-ready window of an operation started with the Immed bit.
+// seconds), the drive buffer that WRITE fills and the write speed drains, the
+// not-ready window of an operation started with the Immed bit, and how long
+// the drive's long operations take.
 #pragma once
 
 #include <chrono>
@@ -11,6 +12,18 @@
 #include "virtual-recorder/Sense.h"
 
 namespace velk::vrec {
+
+// Simulated durations of the drive's long operations, in seconds. A full
+// format or blank takes the time to write the whole medium at the current
+// write speed instead (VirtualRecorder::State::secondsFor).
+inline constexpr double CloseTrackSeconds = 1.0;
+inline constexpr double CloseSessionCdSeconds = 20.0;
+inline constexpr double CloseSessionDvdSeconds = 10.0;
+inline constexpr double FinaliseSeconds = 30.0;
+inline constexpr double BackgroundFormatSeconds = 3.0;
+inline constexpr double QuickFormatSeconds = 20.0;
+inline constexpr double GrowFormatSeconds = 5.0;
+inline constexpr double MinimalBlankSeconds = 30.0;
 
 class SimClock {
 public:
