@@ -126,9 +126,13 @@ void addPlanOrComplain(PluginDrive& drive, const std::string& plan) {
     }
 }
 
+// How far a poll that finds a drive with a manual clock busy moves its
+// clock: the pause of the engine's ready polls.
+constexpr double kManualPollStepSeconds = 5.0;
+
 std::unique_ptr<PluginState> makeState(const std::vector<std::string>& paths, double timeScale,
                                        const std::string& faultPlan, const std::string& journalPath,
-                                       bool perDrivePlans = true) {
+                                       bool perDrivePlans = true, bool manualClock = false) {
     auto state = std::make_unique<PluginState>();
     if (!journalPath.empty()) {
         state->journalFile = std::make_unique<std::ofstream>(journalPath, std::ios::app);
@@ -137,6 +141,10 @@ std::unique_ptr<PluginState> makeState(const std::vector<std::string>& paths, do
     for (std::size_t i = 0; i < paths.size(); ++i) {
         RecorderOptions options;
         options.timeScale = timeScale > 0 ? timeScale : 1.0;
+        if (manualClock) {
+            options.manualClock = true;
+            options.notReadyStepSeconds = kManualPollStepSeconds;
+        }
         auto drive = std::make_unique<PluginDrive>(options);
         drive->target = i;
         if (state->journalFile) {
@@ -169,7 +177,8 @@ PluginState& state() {
         double scale = 1.0;
         const std::string scaleText = envText("VELK_VIRTUAL_TIME_SCALE");
         if (!scaleText.empty()) scale = std::strtod(scaleText.c_str(), nullptr);
-        gState = makeState(paths, scale, envText("VELK_VIRTUAL_FAULTS"), envText("VELK_VIRTUAL_JOURNAL"));
+        gState = makeState(paths, scale, envText("VELK_VIRTUAL_FAULTS"), envText("VELK_VIRTUAL_JOURNAL"), true,
+                           envText("VELK_VIRTUAL_CLOCK") == "manual");
     }
     return *gState;
 }
@@ -264,6 +273,13 @@ extern "C" int vrecAddPlan(std::size_t target, const char* plan) {
     VirtualRecorder* recorder = vrecRecorder(target);
     if (recorder == nullptr || plan == nullptr) return 0;
     return recorder->faults().addPlan(plan) ? 1 : 0;
+}
+
+extern "C" double vrecCommandSeconds(std::size_t target, std::size_t index) {
+    VirtualRecorder* recorder = vrecRecorder(target);
+    if (recorder == nullptr) return -1.0;
+    const auto entries = recorder->journal().entriesFrom(index);
+    return entries.empty() ? -1.0 : entries.front().seconds;
 }
 
 extern "C" void vrecShutdown() {

@@ -8,6 +8,13 @@
 // Without an explicit configuration the plugin reads, on its first call:
 //   VELK_VIRTUAL_DISCS       disc files, separated by ':'
 //   VELK_VIRTUAL_TIME_SCALE  simulated seconds per real second (default 1)
+//   VELK_VIRTUAL_CLOCK       "manual": the drives' clocks stand still but for
+//                            their own waits (a WRITE waiting for room in the
+//                            buffer, a long operation without Immed), and a
+//                            command answered 02/04/xx (operation in
+//                            progress) moves them on 5 s, as a host's poll
+//                            would; simulated durations then depend on the
+//                            commands alone, not on how busy the machine is
 //   VELK_VIRTUAL_FAULTS      a fault plan for every drive (FaultInjector.h)
 //   VELK_VIRTUAL_FAULTS_<n>  a fault plan for the drive of disc n only (0 for
 //                            the first disc file), added after the common one
@@ -93,6 +100,10 @@ __attribute__((visibility("default"))) void vrecShutdown();
 // current configuration; counting of "cmd:N" starts now. Returns 1, or 0
 // when there is no such drive or the plan is malformed (nothing added).
 __attribute__((visibility("default"))) int vrecAddPlan(std::size_t target, const char* plan);
+// The simulated time at which the drive at `target` answered its command
+// number `index` (0 for the first, in the order of its journal lines), or -1
+// when there is no such drive or command.
+__attribute__((visibility("default"))) double vrecCommandSeconds(std::size_t target, std::size_t index);
 __attribute__((visibility("default"))) std::uint32_t GetASPI32SupportInfo();
 __attribute__((visibility("default"))) std::uint32_t SendASPI32Command(void* request);
 }

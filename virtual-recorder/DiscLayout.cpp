@@ -303,4 +303,96 @@ void DiscLayout::growFormat(std::uint32_t blocks) {
     if (!tracks.empty()) tracks.front().size = formattedBlocks;
 }
 
+// The close functions each medium defines: close track (1) and close session
+// (2) on sequential media, finalise (3) on DVD-RW, the extended lead-out (4)
+// of DVD+R DL, finalise (5, 6) on DVD+R media, and the ends of a background
+// format (0, 2, 3) on DVD+RW. DVD-RAM and pressed discs have none.
+bool DiscLayout::definesCloseFunction(std::uint8_t function) const {
+    switch (medium) {
+    case MediumKind::CdR:
+    case MediumKind::CdRw:
+    case MediumKind::DvdR:
+        return function == 1 || function == 2;
+    case MediumKind::DvdRwSequential:
+    case MediumKind::DvdRwRestricted:
+        return function >= 1 && function <= 3;
+    case MediumKind::DvdPlusR:
+        return function == 1 || function == 2 || function == 5 || function == 6;
+    case MediumKind::DvdPlusRDl:
+        return function == 1 || function == 2 || function == 4 || function == 5 || function == 6;
+    case MediumKind::DvdPlusRw:
+        return function == 0 || function == 2 || function == 3;
+    default:
+        return false;
+    }
+}
+
+CloseOutcome DiscLayout::close(std::uint8_t function, std::uint32_t trackNumber, bool nextSessionAllowed) {
+    if (medium == MediumKind::DvdPlusRw) {
+        if (formattedBlocks == 0) return {sense::IncompatibleFormat};
+        return {std::nullopt, function != 0 ? CloseWork::EndBackgroundFormat : CloseWork::None};
+    }
+    // Restricted overwrite: no track or session is open; the close functions
+    // complete at once.
+    if (overwritable()) return {};
+    if (function == 1) {
+        std::uint32_t number = trackNumber;
+        if (number == 0xFF && track(0xFF) == nullptr) {
+            // The incomplete track: the last one not yet closed.
+            for (const auto& t : tracks) {
+                if (!t.closed) number = t.number;
+            }
+        }
+        if (auto refusal = closeTrack(number)) return {refusal};
+        return {std::nullopt, CloseWork::Track};
+    }
+    // DVD+R media keep the disc appendable after closing a session and
+    // finalise with their own functions; CD and DVD-R/-RW follow the
+    // multi-session field of the write parameters; 3 finalises a DVD-RW.
+    bool appendable = false;
+    if (plusR()) {
+        appendable = function == 2 || function == 4;
+    } else if (function == 2) {
+        appendable = nextSessionAllowed;
+    }
+    if (auto refusal = closeSession(appendable)) return {refusal};
+    return {std::nullopt, CloseWork::Session};
+}
+
+// A number of blocks beyond the medium formats the whole medium; a quick
+// format of a DVD-RW (type 15h) makes the whole medium restricted overwrite,
+// whatever number of blocks it names.
+std::optional<FormatWork> DiscLayout::format(std::uint8_t type, std::uint32_t blocks, std::uint32_t parameter) {
+    constexpr std::uint32_t blockBytes = 2048;
+    const bool dvdRw = medium == MediumKind::DvdRwSequential || medium == MediumKind::DvdRwRestricted;
+    if (medium == MediumKind::DvdPlusRw && type == 0x26) {
+        formatOverwritable(MediumKind::DvdPlusRw, blocks);
+        return FormatWork::Background;
+    }
+    if (medium == MediumKind::DvdRam && type == 0x00 && parameter == blockBytes) {
+        formatOverwritable(MediumKind::DvdRam, blocks);
+        return FormatWork::WholeMedium;
+    }
+    if (dvdRw && type == 0x15) {
+        formatOverwritable(MediumKind::DvdRwRestricted, 0);
+        return FormatWork::Quick;
+    }
+    if (dvdRw && type == 0x00 && parameter == blockBytes) {
+        formatOverwritable(MediumKind::DvdRwRestricted, blocks);
+        return FormatWork::WholeMedium;
+    }
+    if (dvdRw && type == 0x10) {
+        // Back to sequential recording, as blank as a new disc.
+        const std::uint32_t keptUnderruns = underruns;
+        *this = fresh(MediumKind::DvdRwSequential, capacity);
+        underruns = keptUnderruns;
+        return FormatWork::WholeMedium;
+    }
+    if (medium == MediumKind::DvdRwRestricted && type == 0x13) {
+        growFormat(0);
+        return FormatWork::Grow;
+    }
+    return std::nullopt;
+}
+
 }  // namespace velk::vrec

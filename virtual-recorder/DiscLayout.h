@@ -40,6 +40,17 @@ struct TrackWriteMode {
     std::uint32_t packetSize = 0;
 };
 
+// What a CLOSE TRACK/SESSION did to the medium, which sets the time it takes.
+enum class CloseWork : std::uint8_t { None, EndBackgroundFormat, Track, Session };
+struct CloseOutcome {
+    std::optional<Sense> refusal;
+    CloseWork work = CloseWork::None;
+};
+
+// What a FORMAT UNIT did to the medium, which sets the time it takes and
+// whether the recorded data goes.
+enum class FormatWork : std::uint8_t { Background, WholeMedium, Quick, Grow };
+
 class DiscLayout {
 public:
     MediumKind medium = MediumKind::CdR;
@@ -105,6 +116,21 @@ public:
     void formatOverwritable(MediumKind kind, std::uint32_t blocks);
     // DVD+RW background format completed, DVD-RW grown: formatted size grows.
     void growFormat(std::uint32_t blocks);
+
+    // DVD+R and DVD+R DL: no test write, lossless linking, their own close
+    // functions.
+    bool plusR() const { return medium == MediumKind::DvdPlusR || medium == MediumKind::DvdPlusRDl; }
+    // Whether CLOSE TRACK/SESSION function `function` exists for this medium.
+    bool definesCloseFunction(std::uint8_t function) const;
+    // CLOSE TRACK/SESSION function `function` (one the medium defines) of
+    // track `trackNumber` (FFh: the incomplete track). `nextSessionAllowed`:
+    // the multi-session field of the write parameters lets another session
+    // follow this one.
+    [[nodiscard]] CloseOutcome close(std::uint8_t function, std::uint32_t trackNumber, bool nextSessionAllowed);
+    // FORMAT UNIT with format type `type`, number of blocks `blocks` and type
+    // dependent parameter `parameter`; nothing when the medium has no such
+    // format (and it is left as it was).
+    [[nodiscard]] std::optional<FormatWork> format(std::uint8_t type, std::uint32_t blocks, std::uint32_t parameter);
 
 private:
     Track* openTrackAt(std::uint32_t lba);

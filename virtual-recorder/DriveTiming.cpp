@@ -5,10 +5,12 @@
 
 namespace velk::vrec {
 
-SimClock::SimClock(double scale) : baseReal_(Steady::now()), scale_(scale > 0 ? scale : 1.0) {}
+SimClock::SimClock(double scale, ClockMode mode)
+    : mode_(mode), baseReal_(Steady::now()), scale_(scale > 0 ? scale : 1.0) {}
 
 double SimClock::now() const {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (manual()) return baseSim_;
     const std::chrono::duration<double> real = Steady::now() - baseReal_;
     return baseSim_ + real.count() * scale_;
 }
@@ -20,6 +22,10 @@ double SimClock::scale() const {
 
 void SimClock::setScale(double scale) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (manual()) {
+        scale_ = scale > 0 ? scale : 1.0;
+        return;
+    }
     const auto realNow = Steady::now();
     const std::chrono::duration<double> real = realNow - baseReal_;
     baseSim_ += real.count() * scale_;
@@ -27,8 +33,20 @@ void SimClock::setScale(double scale) {
     scale_ = scale > 0 ? scale : 1.0;
 }
 
-void SimClock::sleepFor(double seconds) const {
+void SimClock::advance(double seconds) {
     if (seconds <= 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    baseSim_ += seconds;
+}
+
+void SimClock::sleepFor(double seconds) {
+    if (seconds <= 0) return;
+    if (manual()) {
+        // The drive's own wait: nobody else would move a manual clock.
+        std::lock_guard<std::mutex> lock(mutex_);
+        baseSim_ += seconds;
+        return;
+    }
     const double target = now() + seconds;
     // Sleep in slices, so that a change of scale takes effect.
     for (double left = seconds; left > 0; left = target - now()) {
@@ -37,7 +55,7 @@ void SimClock::sleepFor(double seconds) const {
     }
 }
 
-DriveBuffer::DriveBuffer(const SimClock& clock, std::uint32_t capacityBytes)
+DriveBuffer::DriveBuffer(SimClock& clock, std::uint32_t capacityBytes)
     : clock_(clock), capacity_(capacityBytes), lastUpdate_(clock.now()) {}
 
 void DriveBuffer::drain() {

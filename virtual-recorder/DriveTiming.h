@@ -1,7 +1,16 @@
-// Time in the virtual recorder: a simulated clock that runs `scale` times
-// faster than the steady clock (so that tests run in milliseconds what takes
-// seconds), the drive buffer that WRITE fills and the write speed drains, and
-// the not-ready window of an operation started with the Immed bit.
+// Time in the virtual recorder: a simulated clock, the drive buffer that
+// WRITE fills and the write speed drains, the not-ready window of an
+// operation started with the Immed bit, and how long the drive's long
+// operations take.
+//
+// The clock runs in one of two modes. Scaled, it runs `scale` times faster
+// than the steady clock, so that a user's burn or a test runs in
+// milliseconds what takes seconds. Manual, it stands still until someone
+// moves it: the test that owns it (advance), or the drive's own waits (a
+// WRITE waiting for room in the buffer, a long operation without Immed),
+// which move it on at once instead of blocking. A test that asserts on a
+// simulated duration uses the manual clock, so that how busy the machine is
+// cannot change what it measures.
 #pragma once
 
 #include <chrono>
@@ -12,19 +21,39 @@
 
 namespace velk::vrec {
 
+// Simulated durations of the drive's long operations, in seconds. A full
+// format or blank takes the time to write the whole medium at the current
+// write speed instead (VirtualRecorder::State::secondsFor).
+inline constexpr double CloseTrackSeconds = 1.0;
+inline constexpr double CloseSessionCdSeconds = 20.0;
+inline constexpr double CloseSessionDvdSeconds = 10.0;
+inline constexpr double FinaliseSeconds = 30.0;
+inline constexpr double BackgroundFormatSeconds = 3.0;
+inline constexpr double QuickFormatSeconds = 20.0;
+inline constexpr double GrowFormatSeconds = 5.0;
+inline constexpr double MinimalBlankSeconds = 30.0;
+
+enum class ClockMode : std::uint8_t { Scaled, Manual };
+
 class SimClock {
 public:
-    explicit SimClock(double scale = 1.0);
+    explicit SimClock(double scale = 1.0, ClockMode mode = ClockMode::Scaled);
     // Simulated seconds since the clock was made.
     double now() const;
     double scale() const;
-    // Later readings advance `scale` simulated seconds per real second.
+    bool manual() const { return mode_ == ClockMode::Manual; }
+    // Scaled: later readings advance `scale` simulated seconds per real
+    // second. Manual: kept, without effect.
     void setScale(double scale);
-    // Blocks the caller for `seconds` of simulated time.
-    void sleepFor(double seconds) const;
+    // Moves the clock on by `seconds` at once (both modes).
+    void advance(double seconds);
+    // Scaled: blocks the caller for `seconds` of simulated time. Manual:
+    // moves the clock on by `seconds` and returns.
+    void sleepFor(double seconds);
 
 private:
     using Steady = std::chrono::steady_clock;
+    const ClockMode mode_;
     mutable std::mutex mutex_;
     Steady::time_point baseReal_;
     double baseSim_ = 0.0;
@@ -38,7 +67,7 @@ private:
 // track once its buffer is full, or when the host flushes it.
 class DriveBuffer {
 public:
-    DriveBuffer(const SimClock& clock, std::uint32_t capacityBytes);
+    DriveBuffer(SimClock& clock, std::uint32_t capacityBytes);
     std::uint32_t capacity() const { return capacity_; }
     void setDrainRate(double bytesPerSecond);
     // Bytes held now.
@@ -60,7 +89,7 @@ public:
 
 private:
     void drain();
-    const SimClock& clock_;
+    SimClock& clock_;
     std::uint32_t capacity_;
     double level_ = 0.0;
     double rate_ = 1.0;

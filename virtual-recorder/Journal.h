@@ -20,6 +20,7 @@ struct JournalEntry {
     std::uint8_t status = 0;         // SCSI status byte
     Sense sense;                     // key 0 when the command succeeded
     std::vector<std::uint8_t> parameters;  // data-out bytes, except WRITE data
+    double seconds = 0.0;            // the drive's simulated clock when it answered
 
     std::uint8_t opcode() const { return cdb.empty() ? 0 : cdb[0]; }
     bool good() const { return status == 0; }

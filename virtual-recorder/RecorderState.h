@@ -1,5 +1,5 @@
 // Internal: the state of one virtual recorder shared by the dispatcher
-// (VirtualRecorder.cpp) and the command handlers (MmcCommands.cpp).
+// (VirtualRecorder.cpp) and the command handlers (CommandHandlers.h).
 #pragma once
 
 #include <array>

@@ -65,7 +65,9 @@ void reformatRequestedSense(ScsiRequestBlock& request) {
 }  // namespace
 
 VirtualRecorder::State::State(RecorderOptions opts)
-    : options(std::move(opts)), clock(options.timeScale), buffer(clock, options.bufferBytes),
+    : options(std::move(opts)),
+      clock(options.timeScale, options.manualClock ? ClockMode::Manual : ClockMode::Scaled),
+      buffer(clock, options.bufferBytes),
       writePage(defaultWritePage()) {
     updateDrainRate();
 }
@@ -227,6 +229,12 @@ std::uint8_t VirtualRecorder::execute(ScsiRequestBlock& request) {
         request.status = SrbComplete;
     }
     if (request.cdb[0] != 0x03) st.lastSense = recovered ? std::nullopt : failure;
+    entry.seconds = st.clock.now();
+    // No host time passes on a manual clock: a host that polls a drive which
+    // is busy with an operation would otherwise never see it end.
+    if (failure && st.clock.manual() && failure->key == SenseKeyNotReady && failure->asc == 0x04) {
+        st.clock.advance(st.options.notReadyStepSeconds);
+    }
     entry.status = request.targetStatus;
     st.journal.add(std::move(entry));
     return request.status;

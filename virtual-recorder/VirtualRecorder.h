@@ -45,6 +45,14 @@ struct RecorderOptions {
     std::string revision = "1.00";
     bool modePage30 = false;          // answer MODE SENSE of page 30h
     double timeScale = 1.0;           // simulated seconds per real second
+    // A clock that stands still until the test (VirtualRecorder::clock()
+    // .advance) or the drive's own waits move it (DriveTiming.h);
+    // timeScale then has no effect.
+    bool manualClock = false;
+    // With the manual clock: how far a command answered "not ready,
+    // operation in progress" (02/04/xx) moves it on, standing for the wait of
+    // a host that polls. 0: only the test moves it.
+    double notReadyStepSeconds = 0.0;
     std::uint32_t bufferBytes = 2u * 1024 * 1024;
 };
 

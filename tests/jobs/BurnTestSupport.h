@@ -57,7 +57,7 @@ public:
     ~VirtualBurn() {
         if (shutdown_) shutdown_();
         for (const char* name : {"VELK_VIRTUAL_DISCS", "VELK_VIRTUAL_JOURNAL", "VELK_VIRTUAL_TIME_SCALE",
-                                 "VELK_VIRTUAL_FAULTS"}) {
+                                 "VELK_VIRTUAL_FAULTS", "VELK_VIRTUAL_CLOCK"}) {
             ::unsetenv(name);
         }
     }

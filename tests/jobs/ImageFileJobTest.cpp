@@ -208,13 +208,14 @@ TEST(ImageFileJobAbort, AbortWithAFullQueueEndsTheProducerAndFreesTheChunks) {
     EXPECT_EQ(jobs.chunkCount.load(), 511);
     EXPECT_EQ(engine.GetJobState(), JobWriting);
 
-    auto abortedAt = std::chrono::steady_clock::now();
     engine.Abort();
     EXPECT_EQ(engine.GetJobState(), JobAborted);
+    // The producer ends while the writer is still blocked on the pipe: it
+    // does not wait for the writer to take its chunks.
     while (!jobs.producerFinished.load() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - abortedAt, std::chrono::milliseconds(500));
+    EXPECT_TRUE(jobs.producerFinished.load());
     EXPECT_EQ(engine.GetBufferFill(), 0);
 
     // Let the writer finish the write it is blocked in; it then ends the job.

@@ -1,7 +1,5 @@
 // Answers and refusals of single commands: identification, configuration,
 // mode pages, capacities, and the CHECK CONDITIONs a real drive gives.
-#include <chrono>
-#include <thread>
 
 #include "RecorderHarness.h"
 
@@ -348,52 +346,54 @@ TEST(Timing, ImmedOperationsLeaveTheDriveNotReadyForAWhile) {
         std::vector<std::uint8_t> cdb;
         std::vector<std::uint8_t> list;
         Sense whileRunning;
+        double seconds;
     };
     const Case cases[] = {
-        {MediumKind::CdRw, {0xA1, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, sense::OperationInProgress},
-        {MediumKind::DvdPlusRw, {0x04, 0x11, 0, 0, 0, 0}, dvdPlusRwFullFormat(), sense::FormatInProgress},
-        {MediumKind::DvdRwSequential, {0x04, 0x11, 0, 0, 0, 0}, dvdRwQuickFormat(), sense::FormatInProgress},
+        {MediumKind::CdRw, {0xA1, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, sense::OperationInProgress,
+         MinimalBlankSeconds},
+        {MediumKind::DvdPlusRw, {0x04, 0x11, 0, 0, 0, 0}, dvdPlusRwFullFormat(), sense::FormatInProgress,
+         BackgroundFormatSeconds},
+        {MediumKind::DvdRwSequential, {0x04, 0x11, 0, 0, 0, 0}, dvdRwQuickFormat(), sense::FormatInProgress,
+         QuickFormatSeconds},
     };
     for (const auto& c : cases) {
-        Harness h(c.kind, 0, 10.0);
+        Harness h(ManualClock{}, c.kind);
         auto list = c.list;
         const auto r = list.empty() ? h.run(c.cdb) : h.run(c.cdb, &list, DataDirection::Out);
         ASSERT_TRUE(r.good()) << formatSense(r.sense);
-        CommandResult ready = h.testUnitReady();
-        EXPECT_EQ(ready.sense, c.whileRunning);
+        EXPECT_EQ(h.testUnitReady().sense, c.whileRunning);
         // READ DISC INFORMATION, as the engine polls it, is not ready either;
         // INQUIRY and GET CONFIGURATION still answer.
         EXPECT_EQ(h.run({0x51, 0, 0, 0, 0, 0, 0, 0, 42, 0}).sense, c.whileRunning);
         EXPECT_TRUE(h.run({0x12, 0, 0, 0, 36, 0}).good());
         EXPECT_TRUE(h.run({0x46, 2, 0, 0, 0, 0, 0, 0, 16, 0}).good());
-        // REQUEST SENSE reports progress.
-        const auto s = h.in({0x03, 0, 0, 0, 18, 0}, 18);
+        // REQUEST SENSE reports progress: none yet, half-way after half the time.
+        auto s = h.in({0x03, 0, 0, 0, 18, 0}, 18);
         EXPECT_EQ(s[12], 0x04);
         EXPECT_EQ(s[15], 0x80);
-        h.recorder->setTimeScale(1e6);
-        for (int i = 0; i < 200 && !ready.good(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            ready = h.testUnitReady();
-        }
-        EXPECT_TRUE(ready.good());
+        EXPECT_EQ(getBe16(&s[16]), 0u);
+        h.pause(c.seconds / 2);
+        s = h.in({0x03, 0, 0, 0, 18, 0}, 18);
+        EXPECT_NEAR(getBe16(&s[16]), 0x8000, 2);
+        h.pause(c.seconds / 2 - 0.25);
+        EXPECT_EQ(h.testUnitReady().sense, c.whileRunning);
+        h.pause(0.25);
+        EXPECT_TRUE(h.testUnitReady().good());
     }
 }
 
 TEST(Timing, SynchronizeCacheWithImmedReportsALongWriteWhileTheBufferDrains) {
-    Harness h(MediumKind::CdR, 0, 10.0);
+    Harness h(ManualClock{}, MediumKind::CdR);
     ASSERT_TRUE(h.run({0xBB, 0, 0xFF, 0xFF, 0x02, 0xC2, 0, 0, 0, 0, 0, 0}).good());  // 4x
     ASSERT_TRUE(h.write(0, pattern(32, 0)).good());
-    h.recorder->setTimeScale(0.01);  // the drain now takes seconds of real time
     ASSERT_TRUE(h.synchronizeCache(true).good());
     EXPECT_EQ(h.write(32, pattern(32, 0)).sense, sense::LongWriteInProgress);
     EXPECT_EQ(h.testUnitReady().sense, sense::LongWriteInProgress);
-    h.recorder->setTimeScale(1e6);
-    CommandResult r = h.testUnitReady();
-    for (int i = 0; i < 200 && !r.good(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        r = h.testUnitReady();
-    }
-    EXPECT_TRUE(r.good());
+    // 64 KiB at 4x take about 0.11 s to reach the medium.
+    h.pause(0.1);
+    EXPECT_EQ(h.testUnitReady().sense, sense::LongWriteInProgress);
+    h.pause(0.01);
+    EXPECT_TRUE(h.testUnitReady().good());
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "virtual-recorder/Bytes.h"
 #include "virtual-recorder/DiscStore.h"
+#include "virtual-recorder/DriveTiming.h"
 #include "virtual-recorder/VirtualRecorder.h"
 
 namespace velk::vrec::test {
@@ -70,19 +71,22 @@ inline std::vector<std::uint8_t> pattern(std::uint32_t blocks, std::uint32_t see
     return data;
 }
 
+// Selects the recorder's manual clock: simulated time moves only when the
+// test advances it (recorder->clock().advance) or the drive waits itself.
+struct ManualClock {};
+
 class Harness {
 public:
     explicit Harness(std::optional<MediumKind> kind = MediumKind::CdR, std::uint32_t capacity = 0,
                      double timeScale = 1e6) {
         RecorderOptions options;
         options.timeScale = timeScale;
-        recorder = std::make_unique<VirtualRecorder>(options);
-        if (kind) {
-            std::string error;
-            auto disc = DiscStore::create(discPath(), *kind, capacity, &error);
-            EXPECT_TRUE(disc) << error;
-            recorder->insertDisc(std::move(disc));
-        }
+        start(options, kind, capacity);
+    }
+    explicit Harness(ManualClock, std::optional<MediumKind> kind = MediumKind::CdR, std::uint32_t capacity = 0) {
+        RecorderOptions options;
+        options.manualClock = true;
+        start(options, kind, capacity);
     }
     std::string discPath() const { return dir.file("disc.vdisc"); }
 
@@ -182,8 +186,22 @@ public:
     }
     CommandResult testUnitReady() { return run({0, 0, 0, 0, 0, 0}); }
 
+    // Simulated time passing: the host waits `seconds` before its next command.
+    void pause(double seconds) { recorder->clock().advance(seconds); }
+
     TempDir dir;
     std::unique_ptr<VirtualRecorder> recorder;
+
+private:
+    void start(const RecorderOptions& options, std::optional<MediumKind> kind, std::uint32_t capacity) {
+        recorder = std::make_unique<VirtualRecorder>(options);
+        if (kind) {
+            std::string error;
+            auto disc = DiscStore::create(discPath(), *kind, capacity, &error);
+            EXPECT_TRUE(disc) << error;
+            recorder->insertDisc(std::move(disc));
+        }
+    }
 };
 
 // FORMAT UNIT parameter lists the engine sends.

@@ -41,9 +41,10 @@ CommandResult sendCueSheet(Harness& h) {
     return h.out({0x5D, 0, 0, 0, 0, 0, 0, 0, 8, 0}, std::vector<std::uint8_t>(8, 0));
 }
 
+// The host waits out an operation started with Immed: a day of simulated
+// time is longer than any of them.
 void waitUntilReady(Harness& h) {
-    for (int i = 0; i < 100000 && !h.testUnitReady().good(); ++i) {
-    }
+    h.pause(86400.0);
     ASSERT_TRUE(h.testUnitReady().good());
 }
 
@@ -395,25 +396,20 @@ TEST(BusyDrives, PlansMakeWritesWaitAndRetry) {
         EXPECT_EQ(h.trackInfo(1).nwa, 5u * 32);
     }
     {
-        // Long write in progress for 30 simulated seconds from the first WRITE
-        // (at one simulated second per second while the first two are sent).
-        Harness h(MediumKind::DvdPlusR, 100000, 1.0);
+        // Long write in progress for 30 simulated seconds from the first WRITE.
+        Harness h(ManualClock{}, MediumKind::DvdPlusR, 100000);
         ASSERT_TRUE(h.setWriteParameters(0x62, 0x04).good());
         ASSERT_TRUE(h.recorder->faults().addPlan("long-write:30"));
-        const double start = h.recorder->clock().now();
         EXPECT_EQ(h.write(0, pattern(32, 0)).sense, sense::LongWriteInProgress);
         EXPECT_EQ(h.write(0, pattern(32, 0)).sense, sense::LongWriteInProgress);
-        h.recorder->setTimeScale(1e6);
-        CommandResult r;
-        for (int i = 0; i < 1000000 && !(r = h.write(0, pattern(32, 0))).good(); ++i) {
-            EXPECT_EQ(r.sense, sense::LongWriteInProgress);
-        }
-        EXPECT_TRUE(r.good());
-        EXPECT_GE(h.recorder->clock().now() - start, 30.0);
+        h.pause(29.5);
+        EXPECT_EQ(h.write(0, pattern(32, 0)).sense, sense::LongWriteInProgress);
+        h.pause(0.5);
+        EXPECT_TRUE(h.write(0, pattern(32, 0)).good());
     }
     {
         // From the WRITE that reaches a block on.
-        Harness h(MediumKind::DvdPlusR, 100000, 1.0);
+        Harness h(ManualClock{}, MediumKind::DvdPlusR, 100000);
         ASSERT_TRUE(h.setWriteParameters(0x62, 0x04).good());
         ASSERT_TRUE(h.recorder->faults().addPlan("long-write:60:64"));
         EXPECT_TRUE(h.write(0, pattern(32, 0)).good());
@@ -424,7 +420,7 @@ TEST(BusyDrives, PlansMakeWritesWaitAndRetry) {
         // A drive that answers "long write in progress" while its buffer is full.
         TempDir dir;
         RecorderOptions options;
-        options.timeScale = 1e-3;
+        options.manualClock = true;  // the buffer drains only when the drive waits
         options.bufferBytes = 128 * 1024;
         VirtualRecorder recorder(options);
         std::string error;
@@ -459,9 +455,9 @@ CommandResult writeChunks(Harness& h, std::uint32_t from, std::uint32_t count) {
 }
 
 // The drive buffer of 2 MiB holds 32 WRITEs of 64 KiB; at 4x CD (1x DVD) it
-// drains in seconds. The drive starts recording a track when its buffer is
-// full; after that, a host slow in simulated time (a time scale of a
-// million) lets it run empty before its next WRITE.
+// drains in under 4 seconds. The drive starts recording a track when its
+// buffer is full; after that, a host that pauses longer lets it run empty
+// before its next WRITE.
 constexpr std::uint32_t kBufferChunks = 32;
 
 TEST(Underruns, AreCountedAndFailTheWriteWithoutProtection) {
@@ -471,7 +467,7 @@ TEST(Underruns, AreCountedAndFailTheWriteWithoutProtection) {
         std::uint8_t page2, page3;
         std::uint32_t packet;
         std::uint8_t link;
-        double timeScale;
+        double hostPause;        // simulated seconds before the next WRITE
         std::uint32_t chunksBefore;
         bool syncBefore;
         const char* plan;
@@ -479,24 +475,24 @@ TEST(Underruns, AreCountedAndFailTheWriteWithoutProtection) {
         std::uint32_t counted;   // in the disc file afterwards
     };
     const Case cases[] = {
-        {"CD-R without BUFE", MediumKind::CdR, 0x01, 0x04, 0, 0, 1e6, kBufferChunks, false, "",
+        {"CD-R without BUFE", MediumKind::CdR, 0x01, 0x04, 0, 0, 60.0, kBufferChunks, false, "",
          sense::LossOfStreaming, 1},
-        {"CD-R with BUFE", MediumKind::CdR, 0x41, 0x04, 0, 0, 1e6, kBufferChunks, false, "", {}, 1},
-        {"DVD-R without BUFE", MediumKind::DvdR, 0x20, 0xE5, 16, 16, 1e6, kBufferChunks, false, "",
+        {"CD-R with BUFE", MediumKind::CdR, 0x41, 0x04, 0, 0, 60.0, kBufferChunks, false, "", {}, 1},
+        {"DVD-R without BUFE", MediumKind::DvdR, 0x20, 0xE5, 16, 16, 60.0, kBufferChunks, false, "",
          sense::LossOfStreaming, 1},
-        {"DVD+R DL links losslessly", MediumKind::DvdPlusRDl, 0x22, 0x04, 0, 0, 1e6, kBufferChunks, false, "", {}, 1},
-        {"before the buffer first fills", MediumKind::CdR, 0x01, 0x04, 0, 0, 1e6, 1, false, "", {}, 0},
-        {"a host that keeps up", MediumKind::CdR, 0x01, 0x04, 0, 0, 1.0, kBufferChunks, false, "", {}, 0},
-        {"the drain at SYNCHRONIZE CACHE", MediumKind::CdR, 0x01, 0x04, 0, 0, 1e6, kBufferChunks, true, "", {}, 0},
-        {"underruns not asked for", MediumKind::CdR, 0x01, 0x04, 0, 0, 1e6, kBufferChunks, false, "no-underruns", {},
+        {"DVD+R DL links losslessly", MediumKind::DvdPlusRDl, 0x22, 0x04, 0, 0, 60.0, kBufferChunks, false, "", {}, 1},
+        {"before the buffer first fills", MediumKind::CdR, 0x01, 0x04, 0, 0, 60.0, 1, false, "", {}, 0},
+        {"a host that keeps up", MediumKind::CdR, 0x01, 0x04, 0, 0, 0.0, kBufferChunks, false, "", {}, 0},
+        {"the drain at SYNCHRONIZE CACHE", MediumKind::CdR, 0x01, 0x04, 0, 0, 60.0, kBufferChunks, true, "", {}, 0},
+        {"underruns not asked for", MediumKind::CdR, 0x01, 0x04, 0, 0, 60.0, kBufferChunks, false, "no-underruns", {},
          0},
-        {"overwritable media", MediumKind::DvdRam, 0x01, 0x04, 0, 0, 1e6, kBufferChunks, false, "", {}, 0},
-        {"a test write: failed, not recorded", MediumKind::CdR, 0x11, 0x04, 0, 0, 1e6, kBufferChunks, false, "",
+        {"overwritable media", MediumKind::DvdRam, 0x01, 0x04, 0, 0, 60.0, kBufferChunks, false, "", {}, 0},
+        {"a test write: failed, not recorded", MediumKind::CdR, 0x11, 0x04, 0, 0, 60.0, kBufferChunks, false, "",
          sense::LossOfStreaming, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Harness h(c.kind, 100000, c.timeScale);
+        Harness h(ManualClock{}, c.kind, 100000);
         ASSERT_TRUE(h.recorder->faults().addPlan(c.plan));
         ASSERT_TRUE(h.setWriteParameters(c.page2, c.page3, c.packet, c.link).good());
         ASSERT_TRUE(h.run({0xBB, 0, 0xFF, 0xFF, 0x02, 0xC2, 0, 0, 0, 0, 0, 0}).good());  // 4x CD
@@ -504,6 +500,7 @@ TEST(Underruns, AreCountedAndFailTheWriteWithoutProtection) {
         if (c.syncBefore) {
             ASSERT_TRUE(h.synchronizeCache().good());
         }
+        h.pause(c.hostPause);
         const auto r = h.write(c.chunksBefore * 32, pattern(32, 1));
         EXPECT_EQ(r.good() ? Expect{} : Expect{r.sense}, c.next) << formatSense(r.sense);
         h.recorder->removeDisc();
@@ -519,25 +516,25 @@ TEST(Underruns, AreCountedAndFailTheWriteWithoutProtection) {
 TEST(Underruns, NoneWhileTheDriveTurnsWritesAway) {
     for (const char* plan : {"busy-op:2A:1", "long-write:1"}) {
         SCOPED_TRACE(plan);
-        Harness h(MediumKind::CdR, 100000);
+        Harness h(ManualClock{}, MediumKind::CdR, 100000);
         ASSERT_TRUE(h.setWriteParameters(0x01, 0x04).good());
         ASSERT_TRUE(writeChunks(h, 0, kBufferChunks).good());
         ASSERT_TRUE(h.recorder->faults().addPlan(plan));
         const std::uint32_t next = kBufferChunks * 32;
-        CommandResult r = h.write(next, pattern(32, 1));
-        EXPECT_FALSE(r.good());
-        for (int i = 0; i < 1000000 && !r.good() && r.sense != sense::LossOfStreaming; ++i) {
-            r = h.write(next, pattern(32, 1));
-        }
+        EXPECT_FALSE(h.write(next, pattern(32, 1)).good());
+        // Long enough for the buffer to run empty and the long write to end.
+        h.pause(60.0);
+        const CommandResult r = h.write(next, pattern(32, 1));
         EXPECT_TRUE(r.good()) << formatSense(r.sense);
         EXPECT_EQ(h.recorder->discLayout()->underruns, 0u);
     }
 }
 
 TEST(Underruns, CountSurvivesBlankingAndFormatting) {
-    Harness h(MediumKind::DvdRwSequential, 100000);
+    Harness h(ManualClock{}, MediumKind::DvdRwSequential, 100000);
     ASSERT_TRUE(h.setWriteParameters(0x20, 0xC5, 16, 16).good());
     ASSERT_TRUE(writeChunks(h, 0, kBufferChunks).good());
+    h.pause(60.0);
     EXPECT_EQ(h.write(kBufferChunks * 32, pattern(32, 0)).sense, sense::LossOfStreaming);
     ASSERT_TRUE(h.run({0xA1, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}).good());
     ASSERT_TRUE(h.formatUnit(dvdRwQuickFormat()).good());
