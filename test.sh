@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   # independent readers that check our images
   genisoimage xorriso 7zip udftools python3 python3-pycdlib dumpet
+  # validates velk-cli's --json output against its schema
+  python3-jsonschema
   # the desktop application, its offscreen tests and the X server smoke test
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins xvfb xauth python3-xlib
   # the Debian package

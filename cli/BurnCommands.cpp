@@ -15,6 +15,7 @@
 
 #include "cli/BurnSummary.h"
 #include "cli/CliCommon.h"
+#include "cli/Json.h"
 #include "cli/SessionCommands.h"
 #include "engine/api/ErrorTexts.h"
 #include "engine/core/Media.h"
@@ -136,10 +137,27 @@ void applySpeed(BurnEngine& engine, int type, int times) {
     (void)engine.SetSpeeds(0, static_cast<std::uint16_t>(std::min(kbps, 65535.0)));
 }
 
-// Progress of a running burn, and what the summary reports about it.
+// The summary as --json prints it; `medium` is the disc type burned.
+void printBurnJson(const char* what, int medium, const BurnSummary& summary) {
+    JsonWriter json;
+    json.beginObject().field("command", what).field("test", summary.testWrite);
+    json.field("medium", discTypeName(medium)).field("blocks", summary.blocks);
+    json.field("bytes", static_cast<unsigned long long>(summary.blocks) * 2048ULL);
+    json.field("seconds", summary.totalSeconds, 3).field("writing_seconds", summary.writingSeconds, 3);
+    json.field("mb_per_second", summary.writingRate, 3).field("times_speed", summary.timesOneX, 2);
+    json.field("lowest_ring_buffer_percent", summary.lowestRingFill);
+    json.field("lowest_drive_buffer_percent", summary.lowestDriveFill);
+    json.field("underruns", summary.underruns);
+    json.field("verified_blocks", summary.verifiedBlocks).endObject();
+    printJson(json);
+}
+
+// Progress of a running burn, and what the summary reports about it. The
+// progress line goes to `progress` (stderr when stdout carries --json).
 class BurnWatch {
 public:
-    BurnWatch(BurnEngine& engine, bool drawLine) : engine_(engine), drawLine_(drawLine) {}
+    BurnWatch(BurnEngine& engine, bool drawLine, std::FILE* progress = stdout)
+        : engine_(engine), drawLine_(drawLine), progress_(progress) {}
 
     // The set-up (which may format the disc) is over and the writer runs.
     void writerStarted() { writingStart_ = secondsSince(start_); }
@@ -171,15 +189,15 @@ public:
         double writing = writingEnd_.value_or(now) - writingStart_;
         double rate = writing > 0 ? written * BlockBytes / MB / writing : 0.0;
         const char* phase = state == JobIdle && (written > 0 || writingEnd_) ? "done" : phaseName(state);
-        std::fprintf(stdout, "\r%-8s %8.1f MB of %.1f MB  %3d%%  %6.1f MB/s  buffer %3d%%  drive %3d%%  ", phase,
+        std::fprintf(progress_, "\r%-8s %8.1f MB of %.1f MB  %3d%%  %6.1f MB/s  buffer %3d%%  drive %3d%%  ", phase,
                      written * BlockBytes / MB, image * BlockBytes / MB, percentOf(written, image), rate, ring, drive);
-        std::fflush(stdout);
+        std::fflush(progress_);
         lineOpen_ = true;
     }
 
     // Ends the progress line so that a message can follow on its own line.
     void breakLine() {
-        if (lineOpen_) std::fputc('\n', stdout);
+        if (lineOpen_) std::fputc('\n', progress_);
         lineOpen_ = false;
     }
 
@@ -238,6 +256,7 @@ private:
     bool drawLine_;
     std::string discFile_;
     std::optional<std::uint32_t> underrunsBefore_;
+    std::FILE* progress_;
     Clock::time_point start_ = Clock::now();
     double writingStart_ = 0;
     std::optional<double> writingEnd_;
@@ -249,7 +268,8 @@ private:
 
 // Waits for a started burn, turning the first Ctrl-C into one Abort, and
 // prints the summary or the failure.
-int watchBurn(BurnEngine& engine, JobEnd& end, BurnWatch& watch, const char* what, bool test, int type) {
+int watchBurn(BurnEngine& engine, JobEnd& end, BurnWatch& watch, const char* what, bool test, int type,
+              bool json) {
     const bool verifying = engine.GetVerify() != 0 && !test;
     watch.writerStarted();
     int seen = 0;
@@ -281,6 +301,10 @@ int watchBurn(BurnEngine& engine, JobEnd& end, BurnWatch& watch, const char* wha
     if (end.failed()) {
         std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn failed").c_str());
         return ExitFailed;
+    }
+    if (json) {
+        printBurnJson(what, type, watch.summary(test, type, verifying));
+        return ExitOk;
     }
     watch.printSummary(test, type, verifying);
     return ExitOk;
@@ -332,7 +356,12 @@ struct WriteOptions {
     bool noUnderrunProtection = false;
     bool verify = false;
     bool quiet = false;
+    bool json = false;
 };
+
+// Where the progress line and the lines around the summary go: stdout, or
+// stderr when stdout carries the --json object alone.
+std::FILE* messageStream(const WriteOptions& options) { return options.json ? stderr : stdout; }
 
 void addWriteOptions(CLI::App* command, WriteOptions& options) {
     addRecorderOptions(command, options.recorder, true);
@@ -343,6 +372,7 @@ void addWriteOptions(CLI::App* command, WriteOptions& options) {
     command->add_flag("--verify", options.verify,
                       "Read every written block back from the disc and compare it with what was sent");
     command->add_flag("-q,--quiet", options.quiet, "No progress line");
+    addJsonFlag(command, options.json);
 }
 
 void applySwitches(BurnEngine& engine, const WriteOptions& options) {
@@ -375,10 +405,10 @@ int runBurn(const BurnOptions& options) {
     // A disc that holds a session gets a new one that repeats its tree, so
     // readers see the old files beside the new ones.
     startProject(engine, options.project);
-    AppendImport import = importForAppend(engine, options.noImport, stdout);
+    AppendImport import = importForAppend(engine, options.noImport, messageStream(options.write));
     int blocks = addProjectContent(engine, options.project);
     if (blocks <= 0) return ExitFailed;
-    (void)printReplacedFiles(import, stdout);
+    (void)printReplacedFiles(import, messageStream(options.write));
     engine.SetVerify(options.write.verify ? 1 : 0);
     auto freeBlocks = static_cast<unsigned>(engine.GetFreeBlocks());
     if (static_cast<unsigned>(blocks) > freeBlocks) {
@@ -389,14 +419,15 @@ int runBurn(const BurnOptions& options) {
 
     InterruptCatcher catcher;
     JobEnd end;
-    BurnWatch watch(engine, !options.write.quiet && platform::isTerminal(stdout));
+    std::FILE* progress = messageStream(options.write);
+    BurnWatch watch(engine, !options.write.quiet && platform::isTerminal(progress), progress);
     countVirtualUnderruns(engine, options.write.recorder, watch);
     forgetEarlierErrors(engine);
     if (!engine.StartBurn(JobEnd::callback, &end)) {
         std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn could not be started").c_str());
         return ExitFailed;
     }
-    return watchBurn(engine, end, watch, what, options.write.test, *type);
+    return watchBurn(engine, end, watch, what, options.write.test, *type, options.write.json);
 }
 
 struct BurnImageOptions {
@@ -443,14 +474,15 @@ int runBurnImage(const BurnImageOptions& options) {
 
     InterruptCatcher catcher;
     JobEnd end;
-    BurnWatch watch(engine, !options.write.quiet && platform::isTerminal(stdout));
+    std::FILE* progress = messageStream(options.write);
+    BurnWatch watch(engine, !options.write.quiet && platform::isTerminal(progress), progress);
     countVirtualUnderruns(engine, options.write.recorder, watch);
     forgetEarlierErrors(engine);
     if (!engine.StartBurnFromImage(options.image.c_str(), JobEnd::callback, &end)) {
         std::fprintf(stderr, "velk-cli: %s: %s\n", what, failureText(engine, "the burn could not be started").c_str());
         return ExitFailed;
     }
-    return watchBurn(engine, end, watch, what, options.write.test, *type);
+    return watchBurn(engine, end, watch, what, options.write.test, *type, options.write.json);
 }
 
 struct EraseOptions {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
+#include "cli/Json.h"
 #include "cli/SourceNotices.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/image/ImageProject.h"
@@ -27,8 +28,42 @@ struct CompareOptions {
     RecorderOptions recorder;
     int session = 0;
     bool keepPath = false;
+    bool json = false;
     std::vector<std::string> paths;
 };
+
+// A file whose copy on the disc is not the source's.
+struct Difference {
+    std::string path;
+    std::string reason;
+    std::uint64_t discBytes = 0;
+    std::uint64_t folderBytes = 0;
+};
+
+// What compare found, for --json.
+struct CompareResult {
+    int session = 0;
+    int same = 0;
+    std::vector<Difference> differing;
+    std::vector<std::string> missing;  // in the folders, not on the disc
+    std::vector<std::string> extra;    // on the disc only
+};
+
+void printCompareJson(const CompareResult& result) {
+    JsonWriter json;
+    json.beginObject().field("command", "compare").field("session", result.session);
+    json.field("identical", result.differing.empty() && result.missing.empty() && result.extra.empty());
+    json.field("matching", result.same);
+    json.key("differing").beginArray();
+    for (const Difference& difference : result.differing) {
+        json.beginObject().field("path", difference.path).field("reason", difference.reason);
+        json.field("disc_bytes", static_cast<unsigned long long>(difference.discBytes));
+        json.field("folder_bytes", static_cast<unsigned long long>(difference.folderBytes)).endObject();
+    }
+    json.endArray();
+    json.field("missing_on_disc", result.missing).field("only_on_disc", result.extra).endObject();
+    printJson(json);
+}
 
 // The files of a tree by their path on the disc ("/a/b.txt"), as readers
 // show the names (a Joliet name's added dot left out).
@@ -109,32 +144,46 @@ int runCompare(const CompareOptions& options) {
     for (const auto& entry : onDisc) paths.insert(entry.first);
     for (const auto& entry : inFolders) paths.insert(entry.first);
 
-    int differing = 0, missing = 0, extra = 0, same = 0;
+    // Text lines go out as they are found; --json prints the result at the end.
+    CompareResult result;
+    result.session = session;
+    const bool text = !options.json;
     for (const std::string& path : paths) {
         auto disk = onDisc.find(path);
         auto source = inFolders.find(path);
         if (disk == onDisc.end()) {
-            std::printf("missing on the disc: %s\n", path.c_str());
-            ++missing;
-        } else if (source == inFolders.end()) {
-            std::printf("only on the disc: %s\n", path.c_str());
-            ++extra;
-        } else if (disk->second->size != source->second->size) {
-            std::printf("differs: %s: %llu bytes on the disc, %llu in the folder\n", path.c_str(),
-                        static_cast<unsigned long long>(disk->second->size),
-                        static_cast<unsigned long long>(source->second->size));
-            ++differing;
-        } else if (std::string why = contentDifference(disc.device(), *disk->second, *source->second);
-                   !why.empty()) {
-            std::printf("differs: %s: %s\n", path.c_str(), why.c_str());
-            ++differing;
-        } else {
-            ++same;
+            if (text) std::printf("missing on the disc: %s\n", path.c_str());
+            result.missing.push_back(path);
+            continue;
         }
+        if (source == inFolders.end()) {
+            if (text) std::printf("only on the disc: %s\n", path.c_str());
+            result.extra.push_back(path);
+            continue;
+        }
+        Difference difference{path, "", disk->second->size, source->second->size};
+        if (difference.discBytes != difference.folderBytes) {
+            difference.reason = std::to_string(difference.discBytes) + " bytes on the disc, " +
+                                std::to_string(difference.folderBytes) + " in the folder";
+        } else {
+            difference.reason = contentDifference(disc.device(), *disk->second, *source->second);
+        }
+        if (difference.reason.empty()) {
+            ++result.same;
+            continue;
+        }
+        if (text) std::printf("differs: %s: %s\n", path.c_str(), difference.reason.c_str());
+        result.differing.push_back(difference);
     }
-    std::printf("session %d: %d file%s match, %d differ, %d missing on the disc, %d only on the disc\n", session,
-                same, same == 1 ? "" : "s", differing, missing, extra);
-    return differing == 0 && missing == 0 && extra == 0 ? ExitOk : ExitFailed;
+    if (options.json) {
+        printCompareJson(result);
+    } else {
+        std::printf("session %d: %d file%s match, %zu differ, %zu missing on the disc, %zu only on the disc\n",
+                    session, result.same, result.same == 1 ? "" : "s", result.differing.size(),
+                    result.missing.size(), result.extra.size());
+    }
+    const bool identical = result.differing.empty() && result.missing.empty() && result.extra.empty();
+    return identical ? ExitOk : ExitFailed;
 }
 
 }  // namespace
@@ -146,6 +195,7 @@ void addCompareCommand(CLI::App& app) {
     command->add_option("--session", options->session, "Session number (default: the last)")
         ->check(CLI::NonNegativeNumber);
     command->add_flag("--keep-path", options->keepPath, "The folders were burned with --keep-path");
+    addJsonFlag(command, options->json);
     command->add_option("PATH", options->paths, "Files and folders the session was made from")->required();
     command->callback([options] {
         int code = runCompare(*options);

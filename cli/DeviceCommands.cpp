@@ -6,19 +6,112 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
+#include "cli/Json.h"
 #include "cli/SessionCommands.h"
 #include "engine/api/BurnEngine.h"
 #include "engine/device/MmcCommands.h"
 #include "engine/device/RecorderDevice.h"
+#include "engine/image/SessionImport.h"
 
 namespace velk::cli {
 namespace {
 
-using DeviceOptions = RecorderOptions;
+struct DeviceOptions : RecorderOptions {
+    bool json = false;
+};
+
+// The capabilities `info` shows, by their QueryCapability code.
+struct Capability {
+    int code;
+    const char* name;
+    const char* key;  // in the JSON object
+};
+constexpr Capability Capabilities[] = {
+    {1, "reads CD-R", "reads_cd_r"},
+    {2, "reads CD-RW", "reads_cd_rw"},
+    {3, "reads DVD-RAM", "reads_dvd_ram"},
+    {4, "reads DVD-R", "reads_dvd_r"},
+    {5, "reads DVD-RW", "reads_dvd_rw"},
+    {6, "reads DVD+RW", "reads_dvd_plus_rw"},
+    {7, "reads DVD+R", "reads_dvd_plus_r"},
+    {8, "reads DVD+R DL", "reads_dvd_plus_r_dl"},
+    {11, "writes CD-R", "writes_cd_r"},
+    {12, "writes CD-RW", "writes_cd_rw"},
+    {13, "writes DVD-RAM", "writes_dvd_ram"},
+    {14, "writes DVD-R", "writes_dvd_r"},
+    {15, "writes DVD-RW", "writes_dvd_rw"},
+    {16, "writes DVD+RW", "writes_dvd_plus_rw"},
+    {17, "writes DVD+R", "writes_dvd_plus_r"},
+    {18, "writes DVD+R DL", "writes_dvd_plus_r_dl"},
+    {21, "test write", "test_write"},
+    {22, "underrun-free recording", "underrun_protection"},
+};
+
+void printDevicesJson(BurnEngine& engine) {
+    const RecorderDevice& device = engine.device();
+    JsonWriter json;
+    json.beginObject().field("command", "devices").key("devices").beginArray();
+    for (int i = 0; i < engine.GetDeviceCount(); ++i) {
+        const DeviceEntry& entry = device.entries[i];
+        json.beginObject().field("index", i).field("name", engine.GetDeviceName(i));
+        json.key("letter");
+        if (entry.letter != 0 && entry.letter != '?') {
+            json.value(std::string(1, entry.letter));
+        } else {
+            json.null();
+        }
+        json.key("path");
+        if (entry.devicePath[0] != 0) {
+            json.value(entry.devicePath);
+        } else {
+            json.null();
+        }
+        json.endObject();
+    }
+    json.endArray().endObject();
+    printJson(json);
+}
+
+void printInfoJson(BurnEngine& engine) {
+    RecorderDevice& device = engine.device();
+    JsonWriter json;
+    json.beginObject().field("command", "info");
+    json.field("name", engine.GetDeviceName(device.selectedIndex));
+    json.field("vendor", device.vendorId).field("product", device.productId);
+    json.field("ready", engine.TestUnitReady() != 0);
+    const int type = engine.GetDiscType();
+    json.key("disc").beginObject().field("type", type).field("name", discTypeName(type)).endObject();
+    json.field("session_count", engine.GetSessionCount());
+    json.key("sessions").beginArray();
+    for (const image::SessionExtent& session : image::listSessions(device)) {
+        json.beginObject().field("number", session.number).field("start", session.start);
+        json.field("blocks", session.blocks).endObject();
+    }
+    json.endArray();
+    json.field("writable", engine.IsDiscWritable() != 0).field("erasable", engine.CanErase() != 0);
+    json.field("free_blocks", static_cast<unsigned>(engine.GetFreeBlocks()));
+    json.field("capacity", static_cast<unsigned>(engine.GetDiscCapacity()));
+    json.field("iso_volume_size", engine.GetIsoVolumeSize());
+    json.key("speeds").beginObject();
+    json.field("max_read", engine.GetMaxReadSpeed()).field("read", engine.GetReadSpeed());
+    json.field("max_write", engine.GetMaxWriteSpeed()).field("max_write_now", engine.GetMaxWriteSpeedCurrent());
+    json.field("write", engine.GetWriteSpeed()).endObject();
+    json.field("can_write", engine.CanWrite() != 0);
+    json.key("capabilities").beginObject();
+    for (const Capability& capability : Capabilities) {
+        json.field(capability.key, engine.QueryCapability(capability.code) != 0);
+    }
+    json.endObject().endObject();
+    printJson(json);
+}
 
 int runDevices(const DeviceOptions& options) {
     BurnEngine engine;
     if (!listRecorders(engine, options, "devices")) return ExitFailed;
+    if (options.json) {
+        printDevicesJson(engine);
+        return ExitOk;
+    }
     for (int i = 0; i < engine.GetDeviceCount(); ++i) std::printf("%d\t%s\n", i, engine.GetDeviceName(i));
     return ExitOk;
 }
@@ -26,6 +119,10 @@ int runDevices(const DeviceOptions& options) {
 int runInfo(const DeviceOptions& options) {
     BurnEngine engine;
     if (!openRecorder(engine, options, "info")) return ExitFailed;
+    if (options.json) {
+        printInfoJson(engine);
+        return ExitOk;
+    }
     RecorderDevice& device = engine.device();
     std::printf("name: %s\n", engine.GetDeviceName(device.selectedIndex));
     std::printf("vendor: %s\n", device.vendorId);
@@ -46,18 +143,7 @@ int runInfo(const DeviceOptions& options) {
     std::printf("max write speed now: %u\n", engine.GetMaxWriteSpeedCurrent());
     std::printf("write speed: %u\n", engine.GetWriteSpeed());
     std::printf("can write: %d\n", engine.CanWrite());
-    struct Capability {
-        int code;
-        const char* name;
-    };
-    const Capability capabilities[] = {
-        {1, "reads CD-R"},    {2, "reads CD-RW"},   {3, "reads DVD-RAM"},  {4, "reads DVD-R"},
-        {5, "reads DVD-RW"},  {6, "reads DVD+RW"},  {7, "reads DVD+R"},    {8, "reads DVD+R DL"},
-        {11, "writes CD-R"},  {12, "writes CD-RW"}, {13, "writes DVD-RAM"}, {14, "writes DVD-R"},
-        {15, "writes DVD-RW"}, {16, "writes DVD+RW"}, {17, "writes DVD+R"}, {18, "writes DVD+R DL"},
-        {21, "test write"},   {22, "underrun-free recording"},
-    };
-    for (const Capability& capability : capabilities) {
+    for (const Capability& capability : Capabilities) {
         std::printf("%s: %d\n", capability.name, engine.QueryCapability(capability.code));
     }
     return ExitOk;
@@ -103,10 +189,12 @@ int runTray(const DeviceOptions& options, bool eject) {
 }
 
 template <typename Run>
-void addCommand(CLI::App& app, const char* name, const char* description, bool withDevice, Run run) {
+void addCommand(CLI::App& app, const char* name, const char* description, bool withDevice, Run run,
+                bool withJson = false) {
     auto options = std::make_shared<DeviceOptions>();
     CLI::App* command = app.add_subcommand(name, description);
     addRecorderOptions(command, *options, withDevice);
+    if (withJson) addJsonFlag(command, options->json);
     command->callback([options, run] {
         int code = run(*options);
         if (code != ExitOk) throw CLI::RuntimeError(code);
@@ -116,8 +204,8 @@ void addCommand(CLI::App& app, const char* name, const char* description, bool w
 }  // namespace
 
 void addDeviceCommands(CLI::App& app) {
-    addCommand(app, "devices", "List the recorders", false, runDevices);
-    addCommand(app, "info", "Show what the recorder and its disc report", true, runInfo);
+    addCommand(app, "devices", "List the recorders", false, runDevices, true);
+    addCommand(app, "info", "Show what the recorder and its disc report", true, runInfo, true);
     addCommand(app, "eject", "Open the recorder's tray", true,
                [](const DeviceOptions& options) { return runTray(options, true); });
     addCommand(app, "load", "Close the recorder's tray", true,

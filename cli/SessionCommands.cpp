@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/CliCommon.h"
+#include "cli/Json.h"
 #include "engine/image/ImageProject.h"
 #include "engine/image/SessionImport.h"
 #include "platform/Text.h"
@@ -15,6 +16,7 @@ namespace {
 struct LsOptions {
     RecorderOptions recorder;
     int session = 0;
+    bool json = false;
 };
 
 // An entry's name as a reader shows it: without the dot a Joliet name gets
@@ -37,6 +39,26 @@ void walkTree(const FolderNode& folder, const std::string& prefix, Visit&& visit
     }
 }
 
+// "YYYY-MM-DD HH:MM:SS", local time, as the disc records it.
+std::string dateText(const platform::SystemTime& d) {
+    char text[64];  // room for any field values, as the compiler counts them
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", d.year, d.month, d.day, d.hour, d.minute,
+                  d.second);
+    return text;
+}
+
+void printLsJson(int session, const FolderNode& root) {
+    JsonWriter json;
+    json.beginObject().field("command", "ls").field("session", session).key("entries").beginArray();
+    walkTree(root, "", [&](const FileItem& item, const std::string& path) {
+        json.beginObject().field("path", path).field("type", item.folder ? "folder" : "file");
+        json.field("size", static_cast<unsigned long long>(item.folder ? 0 : item.size));
+        json.field("date", dateText(item.date)).endObject();
+    });
+    json.endArray().endObject();
+    printJson(json);
+}
+
 bool replaced(const FileItem& item) { return !item.sourcePath.empty() || item.dataCallback != nullptr; }
 
 int runLs(const LsOptions& options) {
@@ -57,6 +79,15 @@ int runLs(const LsOptions& options) {
         }
         return ExitFailed;
     }
+    // Said before the listing, so that a script reading --json sees it on
+    // stderr before the object ends.
+    if (engine.GetLastErrorCode() != 0) {
+        std::fprintf(stderr, "velk-cli: ls: some entries were left out: %s\n", engine.GetLastErrorText());
+    }
+    if (options.json) {
+        printLsJson(session, *engine.project().root);
+        return ExitOk;
+    }
     std::printf("session %d\n", session);
     walkTree(*engine.project().root, "", [](const FileItem& item, const std::string& path) {
         const platform::SystemTime& d = item.date;
@@ -64,9 +95,6 @@ int runLs(const LsOptions& options) {
                     static_cast<unsigned long long>(item.folder ? 0 : item.size), d.year, d.month, d.day, d.hour,
                     d.minute, d.second);
     });
-    if (engine.GetLastErrorCode() != 0) {
-        std::fprintf(stderr, "velk-cli: ls: some entries were left out: %s\n", engine.GetLastErrorText());
-    }
     return ExitOk;
 }
 
@@ -115,6 +143,7 @@ void addSessionCommands(CLI::App& app) {
     addRecorderOptions(command, options->recorder, true);
     command->add_option("--session", options->session, "Session to list (default 0: the last)")
         ->check(CLI::Range(0, 255));
+    addJsonFlag(command, options->json);
     command->callback([options] {
         int code = runLs(*options);
         if (code != ExitOk) throw CLI::RuntimeError(code);
