@@ -5,8 +5,9 @@
 #include <string>
 
 #include "cli/BurnCommands.h"
-#include "cli/CompareCommand.h"
 #include "cli/CliCommon.h"
+#include "cli/CompareCommand.h"
+#include "cli/CompletionCommand.h"
 #include "cli/DeviceCommands.h"
 #include "cli/ImageCommand.h"
 #include "cli/SessionCommands.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     velk::cli::addBurnCommands(app);
     velk::cli::addSessionCommands(app);
     velk::cli::addCompareCommand(app);
+    velk::cli::addCompletionCommand(app);  // last: it walks the others
     if (argc < 2) {
         std::fputs(app.help().c_str(), stderr);
         return velk::cli::ExitUsage;
