@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliCommon.h"
 
 namespace velk::cli {
 namespace {
