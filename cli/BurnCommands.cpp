@@ -83,10 +83,6 @@ std::string failureText(BurnEngine& engine, const char* fallback) {
     return text;
 }
 
-bool isOverwritable(int type) { return mediumOf(type).overwritable(); }
-
-bool isReadOnly(int type) { return mediumOf(type).readOnly(); }
-
 // Disc status of READ DISC INFORMATION: 0 blank, 1 appendable, 2 complete;
 // nullopt when the recorder does not say.
 std::optional<int> discStatus(BurnEngine& engine) {
@@ -106,7 +102,7 @@ std::optional<int> writableDisc(BurnEngine& engine, const char* what) {
         return std::nullopt;
     }
     if (!engine.IsDiscWritable()) {
-        if (isReadOnly(type)) {
+        if (mediumOf(type).readOnly()) {
             refuse(what, "the disc is a %s, which is read-only", discTypeName(type));
         } else {
             refuse(what, "the %s in the recorder is finalised and cannot be written", discTypeName(type));
@@ -457,13 +453,13 @@ int runBurnImage(const BurnImageOptions& options) {
     if (options.write.test && !testWritePossible(engine, *type, what)) return ExitFailed;
     // An image holds its volume from block 0 on: a sequential disc must be
     // blank for it, an overwritable one is written over from its start.
-    if (!isOverwritable(*type) && discStatus(engine).value_or(0) != 0) {
+    if (!mediumOf(*type).overwritable() && discStatus(engine).value_or(0) != 0) {
         refuse(what, "the %s in the recorder is not blank; an image file is written from block 0",
                discTypeName(*type));
         return ExitFailed;
     }
     applySwitches(engine, options.write);
-    auto room = static_cast<unsigned>(isOverwritable(*type) ? engine.GetDiscCapacity() : engine.GetFreeBlocks());
+    auto room = static_cast<unsigned>(mediumOf(*type).overwritable() ? engine.GetDiscCapacity() : engine.GetFreeBlocks());
     if (blocks > room) {
         refuse(what, "%s needs %llu blocks but the disc has only %u free blocks", options.image.c_str(),
                static_cast<unsigned long long>(blocks), room);
@@ -500,7 +496,7 @@ int runErase(const EraseOptions& options) {
         return ExitFailed;
     }
     if (!engine.CanErase()) {
-        refuse(what, "a %s cannot be erased (%s)", discTypeName(type), isReadOnly(type) ? "read-only" : "write-once");
+        refuse(what, "a %s cannot be erased (%s)", discTypeName(type), mediumOf(type).readOnly() ? "read-only" : "write-once");
         return ExitFailed;
     }
 
@@ -527,7 +523,7 @@ int runClose(const RecorderOptions& options) {
     if (!openRecorder(engine, options, what)) return ExitFailed;
     std::optional<int> type = writableDisc(engine, what);
     if (!type) return ExitFailed;
-    if (!isOverwritable(*type) && discStatus(engine).value_or(1) == 0) {
+    if (!mediumOf(*type).overwritable() && discStatus(engine).value_or(1) == 0) {
         refuse(what, "the %s in the recorder is blank; there is nothing to close", discTypeName(*type));
         return ExitFailed;
     }

@@ -256,18 +256,17 @@ std::uint8_t GetSessionCount(RecorderDevice& device) {
         if ((state == 0 || state == 1) && sessions > 0) sessions--;
         return sessions;
     }
+    // A disc without sessions is one.
+    if (mediumOf(GetDiscType(device)).order == WriteOrder::Random) return 1;
     // A drive without disc information may still have a table of contents:
     // format 1 names the last complete session.
     std::array<std::uint8_t, 12> toc{};
-    {
-        LastErrorCodeKept kept(device);
-        if (mmc::ReadTocPmaAtip(device, 1, 0, 0, toc.data(), toc.size()) &&
-            mmc::responseBytes(device, toc.size()) >= 4) {
-            return toc[3];
-        }
+    LastErrorCodeKept kept(device);
+    if (mmc::ReadTocPmaAtip(device, 1, 0, 0, toc.data(), toc.size()) &&
+        mmc::responseBytes(device, toc.size()) >= 4) {
+        return toc[3];
     }
-    // A disc without sessions is one.
-    return mediumOf(GetDiscType(device)).order == WriteOrder::Random ? 1 : 0;
+    return 0;
 }
 
 std::uint8_t GetLastTrackNumber(RecorderDevice& device) {

@@ -352,20 +352,6 @@ bool isDescriptor(const std::uint8_t* block, std::uint8_t type) {
     return block[DescriptorType] == type && std::memcmp(block + 1, "CD001", 5) == 0;
 }
 
-// Keeps the device's error code as it was: a block the import cannot read
-// is no error of the caller's.
-class ErrorCodeKept {
-public:
-    explicit ErrorCodeKept(RecorderDevice& device) : device_(device), kept_(device.lastErrorCode.load()) {}
-    ~ErrorCodeKept() { device_.lastErrorCode = kept_; }
-    ErrorCodeKept(const ErrorCodeKept&) = delete;
-    ErrorCodeKept& operator=(const ErrorCodeKept&) = delete;
-
-private:
-    RecorderDevice& device_;
-    std::uint16_t kept_;
-};
-
 // The device node stays open across the reads; afterwards the device is as
 // it was (its close-after-command setting, a node that was closed closed).
 class NodeKeptOpen {
@@ -487,7 +473,7 @@ std::optional<std::uint32_t> sessionStartAddress(RecorderDevice& device, int ses
 
 std::vector<SessionExtent> listSessions(RecorderDevice& device) {
     std::vector<SessionExtent> sessions;
-    ErrorCodeKept kept(device);
+    LastErrorCodeKept kept(device);
     NodeKeptOpen open(device);
     const int count = device::GetSessionCount(device);
     std::array<std::uint8_t, BlockBytes> block;
@@ -515,7 +501,7 @@ int ImportSession(ImageProject& project, int session, std::u16string_view treePa
     if (!device::recorderSelected(device) || !device::claimRecorder(device)) return session;
     project.jobs.jobState = JobImporting;
     {
-        ErrorCodeKept kept(device);
+        LastErrorCodeKept kept(device);
         if (session == 0) session = device::GetSessionCount(device);
         const DiscType type = device::GetDiscType(device);
         (void)mmc::SetWriteParameters(device, device.testWrite, device.underrunProtection, 0, type);
