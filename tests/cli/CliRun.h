@@ -12,10 +12,8 @@ struct CliRun {
     std::string output;
 };
 
-// `arguments` go to the shell as written; stderr is merged into the output.
-// `environment` is put in front of the command (NAME=value ...).
-inline CliRun velkCli(const std::string& arguments, const std::string& environment = "") {
-    std::string command = environment + " " + std::string(VELK_BINARY_DIR) + "/cli/velk-cli " + arguments + " 2>&1";
+// Runs a shell command line and keeps its standard output and exit status.
+inline CliRun runShell(const std::string& command) {
     CliRun run;
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -25,6 +23,12 @@ inline CliRun velkCli(const std::string& arguments, const std::string& environme
     int raw = ::pclose(pipe);
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return run;
+}
+
+// `arguments` go to the shell as written; stderr is merged into the output.
+// `environment` is put in front of the command (NAME=value ...).
+inline CliRun velkCli(const std::string& arguments, const std::string& environment = "") {
+    return runShell(environment + " " + std::string(VELK_BINARY_DIR) + "/cli/velk-cli " + arguments + " 2>&1");
 }
 
 inline std::string shellQuoted(const std::string& text) {

@@ -67,17 +67,8 @@ protected:
     }
 
     CliRun runScript(const std::string& environment) {
-        CliRun run;
-        std::string command = "cd " + shellQuoted(dir_.str()) + " && PATH=" + shellQuoted(dir_.str() + "/bin") +
-                              ":\"$PATH\" " + environment + " bash ./run.sh 2>&1";
-        std::FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) return run;
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-        int raw = ::pclose(pipe);
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        return run;
+        return runShell("cd " + shellQuoted(dir_.str()) + " && PATH=" + shellQuoted(dir_.str() + "/bin") +
+                        ":\"$PATH\" " + environment + " bash ./run.sh 2>&1");
     }
 
     std::string image() const { return dir_.str() + "/build/run/velk-demo.iso"; }
